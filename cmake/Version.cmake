@@ -1,0 +1,2 @@
+# The one place the project's version is kept.
+set(NOXB_VERSION 0.1.0)
