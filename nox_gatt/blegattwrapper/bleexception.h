@@ -1,0 +1,13 @@
+#ifndef NOXB_BLEGATTWRAPPER_BLEEXCEPTION_H
+#define NOXB_BLEGATTWRAPPER_BLEEXCEPTION_H
+
+#include <noxb/Exceptions.h>
+
+#include <string>
+
+// The one check of a stack return code: 0 returns; anything else is logged at
+// Error and thrown as NoxBleProviderGeneralException carrying the code. `at`
+// names the stack call that returned `code`.
+void CheckLeapiReturnCode(int code, const std::string& at);
+
+#endif  // NOXB_BLEGATTWRAPPER_BLEEXCEPTION_H

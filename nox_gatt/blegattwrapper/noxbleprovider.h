@@ -1,0 +1,56 @@
+#ifndef NOXB_BLEGATTWRAPPER_NOXBLEPROVIDER_H
+#define NOXB_BLEGATTWRAPPER_NOXBLEPROVIDER_H
+
+#include <noxb/IBTProvider.h>
+#include <noxb/IBleGattEvents.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "lestackapi.h"
+
+// The provider behind noxb::IBTProvider. Construction initialises the LE
+// stack; destruction uninitialises it when construction did.
+class NoxBleProvider final : public noxb::IBTProvider {
+  public:
+    NoxBleProvider(IBleGattEvents* eventSink, void* eventContext);
+    ~NoxBleProvider() override;
+    NoxBleProvider(const NoxBleProvider&) = delete;
+    NoxBleProvider& operator=(const NoxBleProvider&) = delete;
+
+    std::vector<BleDeviceEntry> Scan(std::int64_t durationMs) override;
+    void Reserved2() override;
+    std::uint32_t Connect(const BleDeviceEntry& device) override;
+    void Disconnect(const std::uint32_t& handle) override;
+    void Send(const std::uint32_t& handle, const std::vector<std::uint8_t>& data) override;
+    void Receive(const std::uint32_t& handle, std::int64_t timeoutMs,
+                 std::vector<std::uint8_t>& data) override;
+    bool Reserved7() override;
+    std::int16_t GetRSSI(const BleDeviceEntry& device) override;
+    void Reserved9() override;
+    void Reserved10(void* first, void* second, void* third) override;
+    void Reserved11(void* first, void* second, void* third) override;
+    void Reserved12() override;
+    void Reserved13() override;
+    void Reserved14() override;
+    void Reserved15() override;
+
+    LeStackApi* StackApi() const { return stackApi.get(); }
+    bool StackInitialised() const { return stackInitialised; }
+
+  private:
+    // Devices of the last scan that may be connected.
+    std::vector<std::shared_ptr<BleDevice>> devices;
+    // Service handle -> connected device.
+    std::map<std::uint32_t, std::shared_ptr<BleDevice>> connections;
+    bool stackInitialised = false;
+    IBleGattEvents* eventSink;  // the host's, not owned; may be null
+    void* eventContext;         // handed back to the host, never read
+    std::unique_ptr<LeStackApi> stackApi;
+    std::recursive_timed_mutex operationLock;
+};
+
+#endif  // NOXB_BLEGATTWRAPPER_NOXBLEPROVIDER_H
