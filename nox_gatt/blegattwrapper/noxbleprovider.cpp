@@ -5,6 +5,7 @@
 
 #include "bleexception.h"
 #include "logging/log.h"
+#include "sessiontable.h"
 
 NoxBleProvider::NoxBleProvider(IBleGattEvents* sink, void* context)
     : eventSink(sink), eventContext(context) {
@@ -30,6 +31,9 @@ NoxBleProvider::~NoxBleProvider() {
     if (stackInitialised) {
         try {
             CheckLeapiReturnCode(static_cast<int>(LEAPI_Uninitialize()), "LEAPI_Uninitialize");
+            // An uninitialised stack calls nobody back: devices kept alive
+            // for its callbacks may go.
+            callbackHolders.ReleaseAll();
             NOXB_LOG(LogLevel::Info, kModuleBleString, "NoxBleProvider::~NoxBleProvider",
                      "Uninitialization succeed");
         } catch (const NoxBleProviderGeneralException&) {

@@ -39,6 +39,16 @@ class NoxBleProvider final : public noxb::IBTProvider {
     void Reserved15() override;
 
     LeStackApi* StackApi() const { return stackApi.get(); }
+
+    // Appends one discovery pass's entries to `result`; first-pass devices
+    // that may be connected go into the registry.
+    void AddDiscoveredDevices(const std::vector<std::shared_ptr<BleDevice>>& found, bool firstPass,
+                              std::vector<BleDeviceEntry>& result);
+    // The registry device with the entry's address text, or empty.
+    std::shared_ptr<BleDevice> FindBleDevice(const BleDeviceEntry& device);
+    // The connected device behind a service handle; throws
+    // ProviderServiceNotFoundException.
+    std::shared_ptr<BleDevice> FindBleDevice(std::uint32_t handle);
     bool StackInitialised() const { return stackInitialised; }
 
   private:
@@ -51,6 +61,9 @@ class NoxBleProvider final : public noxb::IBTProvider {
     void* eventContext;         // handed back to the host, never read
     std::unique_ptr<LeStackApi> stackApi;
     std::recursive_timed_mutex operationLock;
+    // Scan rebuilds the registry without the operation lock; this keeps a
+    // host that scans while another thread connects from tearing it.
+    std::mutex registryGuard;
 };
 
 #endif  // NOXB_BLEGATTWRAPPER_NOXBLEPROVIDER_H

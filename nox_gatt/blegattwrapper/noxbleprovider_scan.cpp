@@ -1,9 +1,80 @@
 // Scan and the device registry.
-#include <noxb/Exceptions.h>
+#include <noxb/BleModel.h>
 
+#include <cstring>
+#include <string>
+
+#include "logging/log.h"
 #include "noxbleprovider.h"
+#include "textutil/bleaddress.h"
+#include "textutil/utf8.h"
 
-std::vector<BleDeviceEntry> NoxBleProvider::Scan(std::int64_t /*durationMs*/) {
-    // Comes with the device model (BleDevice); until then no device is found.
-    throw noxb::BluetoothProvider::ConnectionFailedException();
+namespace {
+
+constexpr std::uint8_t kFirstPassFlags = 0x02;
+constexpr std::uint8_t kFirstPassSeconds = 1;
+constexpr std::uint8_t kSecondPassFlags = 0x01;
+
+bool IsConnectable(const LeDeviceRecord& record) {
+    return (record.advertisingFlags & ~std::uint32_t{2}) == 0 && record.deviceMode == 1 &&
+           record.connectable != 0;
+}
+
+// The record's name: up to the first NUL, at most the 249 units it holds.
+std::wstring NameOf(const LeDeviceRecord& record) {
+    std::wstring name;
+    for (std::uint16_t unit : record.name) {
+        if (unit == 0) break;
+        name.push_back(static_cast<wchar_t>(unit));
+    }
+    return name;
+}
+
+}  // namespace
+
+std::vector<BleDeviceEntry> NoxBleProvider::Scan(std::int64_t durationMs) {
+    NOXB_LOG(LogLevel::Info, kModuleBleString, "NoxBleProvider::Scan",
+             "scan for ble devices using StackApi()->DevicesDiscovery . miliseconds count:" +
+                 std::to_string(durationMs));
+    std::vector<BleDeviceEntry> result;
+    const std::int64_t seconds = durationMs / 1000;
+    {
+        std::lock_guard<std::mutex> hold(registryGuard);
+        devices.clear();
+    }
+    AddDiscoveredDevices(StackApi()->DevicesDiscovery(kFirstPassFlags, kFirstPassSeconds), true,
+                         result);
+    // The stack takes whole seconds in one byte.
+    const auto secondPassSeconds = static_cast<std::uint8_t>(seconds & 0xFF);
+    if (secondPassSeconds != 0) {
+        AddDiscoveredDevices(StackApi()->DevicesDiscovery(kSecondPassFlags, secondPassSeconds),
+                             false, result);
+    }
+    return result;
+}
+
+void NoxBleProvider::AddDiscoveredDevices(const std::vector<std::shared_ptr<BleDevice>>& found,
+                                          bool firstPass, std::vector<BleDeviceEntry>& result) {
+    for (const auto& device : found) {
+        const bool connectable = IsConnectable(device->deviceInfo);
+        std::wstring name = NameOf(device->deviceInfo);
+        if (name.empty()) continue;
+        std::wstring address = FormatBleAddress(device->deviceInfo.address);
+        if (firstPass && connectable) {
+            std::lock_guard<std::mutex> hold(registryGuard);
+            devices.push_back(device);
+        }
+        result.push_back(BleDeviceEntry{std::move(name), std::move(address), firstPass, connectable});
+    }
+}
+
+std::shared_ptr<BleDevice> NoxBleProvider::FindBleDevice(const BleDeviceEntry& device) {
+    NOXB_LOG(LogLevel::Info, kModuleBleString, "NoxBleProvider::FindBleDevice",
+             ToUtf8(L"find BLE decvice " + device.name + L" in devices list by address"));
+    std::lock_guard<std::mutex> hold(registryGuard);
+    for (const auto& candidate : devices) {
+        if (!candidate) continue;
+        if (FormatBleAddress(candidate->deviceInfo.address) == device.address) return candidate;
+    }
+    return nullptr;
 }

@@ -1,0 +1,104 @@
+// Data transfer on the data characteristic: long writes, polled long reads,
+// and the notification and indication values the stack delivers.
+#include <leapi/leapi.h>
+#include <noxb/BleModel.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <utility>
+
+#include "bleexception.h"
+#include "systemclock.h"
+
+namespace {
+
+constexpr std::size_t kMaxValueLength = LEAPI_MAX_VALUE_LENGTH;
+constexpr std::chrono::milliseconds kEmptyReadPause{100};
+
+}  // namespace
+
+BleCharacteristic::BleCharacteristic(std::uint16_t handle, std::vector<std::uint8_t> bytes)
+    : notificationBuffer(std::ios::in | std::ios::out) {
+    std::memset(&value, 0, sizeof value);
+    value.handle = handle;
+    value.length = static_cast<std::uint16_t>(std::min(bytes.size(), kMaxValueLength));
+    std::copy_n(bytes.begin(), value.length, value.data);
+}
+
+void BleCharacteristic::Clear() {
+    std::lock_guard<std::mutex> hold(bufferGuard);
+    value.length = 0;
+    notificationBuffer.str(std::string());
+    notificationBuffer.clear();
+}
+
+BleCharacteristicInfo::BleCharacteristicInfo(const LeCharacteristicRecord& record,
+                                             BleDevice* owner)
+    : characteristicRecord(record),
+      characteristic(
+          std::make_shared<BleCharacteristic>(record.valueHandle, std::vector<std::uint8_t>())),
+      device(owner),
+      uuid(record.uuid) {}
+
+void BleCharacteristicInfo::WriteLong(const std::vector<std::uint8_t>& bytes) {
+    const auto holder = std::make_shared<BleCharacteristic>(characteristicRecord.valueHandle, bytes);
+    const std::uint32_t code = LEAPI_CharacteristicWriteLong(device->SessionHandle(), &holder->value);
+    CheckLeapiReturnCode(static_cast<int>(code), "LEAPI_CharacteristicWriteLong");
+}
+
+void BleCharacteristicInfo::ReadLong(std::vector<std::uint8_t>& out, std::int64_t timeoutMs) {
+    BleCharacteristic& holder = *characteristic;
+    holder.Clear();
+    const std::int64_t start = SystemTimeTicks();
+    // The stack fills a record of our own; the holder's record takes a copy
+    // under its guard, since the callback thread reads the holder meanwhile.
+    CharacteristicValue read;
+    {
+        std::lock_guard<std::mutex> hold(holder.bufferGuard);
+        read = holder.value;
+    }
+    for (;;) {
+        const std::uint32_t code = LEAPI_CharacteristicReadLong(
+            device->SessionHandle(), characteristicRecord.valueHandle, &read);
+        {
+            std::lock_guard<std::mutex> hold(holder.bufferGuard);
+            holder.value = read;
+        }
+        if (code == LEAPI_SUCCESS && read.length != 0) break;
+        if (code == LEAPI_SUCCESS) std::this_thread::sleep_for(kEmptyReadPause);
+        // "Again" is not an error: ask once more at once.
+        if (code != LEAPI_ERROR_AGAIN) {
+            CheckLeapiReturnCode(static_cast<int>(code), "LEAPI_CharacteristicReadLong");
+        }
+        if (read.length != 0) break;
+        const double elapsedSeconds = static_cast<double>(SystemTimeTicks() - start) / 10000000.0;
+        const auto elapsedMs = static_cast<std::int64_t>(elapsedSeconds * 1000.0);
+        if (elapsedMs >= timeoutMs) break;
+    }
+    const std::size_t length = std::min<std::size_t>(read.length, kMaxValueLength);
+    out.assign(read.data, read.data + length);
+}
+
+void BleCharacteristicInfo::OnCharacteristicCallback(std::uint32_t event, const void* data,
+                                                     void* context) {
+    if (event != LEAPI_EVENT_CHARACTERISTIC_VALUE || data == nullptr || context == nullptr) return;
+    auto* info = static_cast<BleCharacteristicInfo*>(context);
+    LeValueEventHeader header;
+    std::memcpy(&header, data, sizeof header);
+    if (header.session != info->device->SessionHandle()) return;
+    BleCharacteristic& holder = *info->characteristic;
+    {
+        std::lock_guard<std::mutex> hold(holder.bufferGuard);
+        if (header.handle == holder.value.handle) {
+            const char* bytes = static_cast<const char*>(data) + sizeof header;
+            holder.notificationBuffer.write(bytes, header.length);
+        }
+    }
+    // The host is told outside the guard, so it may read the buffer.
+    BleDevice* device = info->device;
+    if (header.flag == 0 && device->eventSink != nullptr) {
+        device->eventSink->OnCharacteristicData(device->eventContext, info);
+    }
+}

@@ -1,0 +1,142 @@
+// A device's GATT session: opening, closing, and the stack's device events.
+#include <leapi/leapi.h>
+#include <noxb/BleModel.h>
+#include <noxb/Exceptions.h>
+
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "logging/log.h"
+#include "sessiontable.h"
+
+BleDevice::BleDevice(const LeDeviceRecord& record, IBleGattEvents* sink, void* context)
+    : deviceInfo(record),
+      sessionHandle(kNoSession),
+      sessionExtra(0),
+      refreshNeeded(true),
+      eventSink(sink),
+      eventContext(context) {}
+
+std::shared_ptr<BleDevice> BleDevice::Create(const LeDeviceRecord& record,
+                                             IBleGattEvents* eventSink, void* eventContext) {
+    std::shared_ptr<BleDevice> device(new BleDevice(record, eventSink, eventContext));
+    device->self = device;
+    return device;
+}
+
+std::uint64_t BleDevice::SessionHandle() const {
+    std::lock_guard<std::mutex> hold(sessionGuard);
+    return sessionHandle;
+}
+
+std::uint16_t BleDevice::SessionExtra() const {
+    std::lock_guard<std::mutex> hold(sessionGuard);
+    return sessionExtra;
+}
+
+bool BleDevice::RefreshNeeded() const {
+    std::lock_guard<std::mutex> hold(sessionGuard);
+    return refreshNeeded;
+}
+
+void BleDevice::SetSession(std::uint64_t session) {
+    std::lock_guard<std::mutex> hold(sessionGuard);
+    sessionHandle = session;
+}
+
+void BleDevice::GATTSessionEstablish() {
+    std::uint64_t session = kNoSession;
+    std::uint16_t extra = 0;
+    const std::uint32_t code =
+        LEAPI_GATTSessionEstablishEx(&deviceInfo, &BleDevice::OnDeviceEvent, this,
+                                     LEAPI_SESSION_OPTION_DEFAULT, &session, &extra);
+    if (code == LEAPI_SUCCESS) {
+        sessionsByAddress.Set(AddressOf(*this), session);
+        {
+            std::lock_guard<std::mutex> hold(sessionGuard);
+            sessionHandle = session;
+            sessionExtra = extra;
+        }
+        // The stack may call this device and its objects back until the
+        // session is closed, whoever else holds the device.
+        callbackHolders.Hold(self.lock());
+        return;
+    }
+    if (code == LEAPI_ERROR_SESSION_EXISTS) {
+        // The stack already has a session with this device: keep ours, or
+        // adopt the one an earlier opening recorded for the address.
+        if (SessionHandle() != kNoSession) return;
+        if (auto known = sessionsByAddress.Find(AddressOf(*this))) {
+            SetSession(*known);
+            return;
+        }
+    }
+    NOXB_LOG(LogLevel::Error, kModuleBle, "BleDevice::GATTSessionEstablish",
+             "connection to device failed, couldn't establish session with device");
+    throw NoxBleProviderGeneralException(static_cast<int>(code));
+}
+
+void BleDevice::GATTSessionClose() {
+    const std::uint32_t code = LEAPI_GATTSessionClose(SessionHandle());
+    SetSession(kNoSession);
+    sessionsByAddress.Erase(AddressOf(*this));
+    // The stack calls nothing of this session any more: objects kept for its
+    // callbacks may go.
+    retired.clear();
+    if (code == LEAPI_ERROR_INVALID_SESSION_HANDLE) {
+        NOXB_LOG(LogLevel::Error, kModuleBle, "BleDevice::GATTSessionClose",
+                 "Failed close GATTSession with error LEAPI_ERROR_INVALID_SESSION_HANDLE");
+    } else if (code != LEAPI_SUCCESS) {
+        NOXB_LOG(LogLevel::Error, kModuleBle, "BleDevice::GATTSessionClose",
+                 "Failed close GATTSession with unknown error");
+    }
+    callbackHolders.Release(this);  // may destroy this device: nothing after it
+}
+
+void BleDevice::OnDeviceEvent(std::uint32_t event, const void* data, void* context) {
+    static_cast<BleDevice*>(context)->OnDeviceCallback(event, data);
+}
+
+void BleDevice::OnDeviceCallback(std::uint32_t event, const void* data) {
+    NOXB_LOG(LogLevel::Info, kModuleBleString, "BleDevice::OnDeviceCallback",
+             "OnDeviceCallback happened event:" + std::to_string(static_cast<int>(event)));
+    switch (event) {
+        case LEAPI_EVENT_SESSION_DISCONNECTED:
+            sessionsByAddress.Erase(AddressOf(*this));
+            SetSession(kNoSession);
+            if (eventSink != nullptr) eventSink->OnDeviceDisconnected(eventContext, this);
+            break;
+        case LEAPI_EVENT_SESSION_ESTABLISHED: {
+            if (data == nullptr) break;
+            LeSessionEstablishedEvent record;
+            std::memcpy(&record, data, sizeof record);
+            {
+                std::lock_guard<std::mutex> hold(sessionGuard);
+                sessionHandle = record.session;
+                sessionExtra = record.extra;
+            }
+            if (eventSink != nullptr) eventSink->OnSessionEstablished(eventContext, record.session);
+            break;
+        }
+        case LEAPI_EVENT_SESSION_CLOSED: {
+            if (data == nullptr) break;
+            LeSessionClosedEvent record;
+            std::memcpy(&record, data, sizeof record);
+            std::lock_guard<std::mutex> hold(sessionGuard);
+            if (record.session == sessionHandle) sessionHandle = kNoSession;
+            break;
+        }
+        case LEAPI_EVENT_SERVICES_CHANGED: {
+            std::lock_guard<std::mutex> hold(sessionGuard);
+            refreshNeeded = true;
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+void BleDevice::Retire(std::shared_ptr<void> replaced) {
+    if (replaced) retired.push_back(std::move(replaced));
+}
