@@ -1,0 +1,279 @@
+// GATT discovery, subscriptions, descriptor writes, and long reads and writes.
+#include "sim_test_util.h"
+
+namespace simtest {
+namespace {
+
+// One device, handles given out in this order:
+//   1 service 0x1800           2/3 char 0x2A00 (read, store)
+//   4 service 0x2711           5/6 data char (read, write, notify, indicate; echo)
+//                              7 descriptor 0x2901, 8 descriptor 0x2902
+//   9 service 0x2711 with non-zero bytes 2..15 (still 0x2711 by the 16-bit rule)
+//                              10/11 data char (write, indicate; store), no descriptors
+//                              12/13 char 0x2A01 (write only), 14 descriptor 0x2902
+//  15 service, 128-bit, whose first value bytes are 11 27
+class LeSimGattTest : public SimTest {
+  protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        dev = AddDevice(1);
+        LeUuid noisy16 = U16(0x2711);
+        std::memset(noisy16.value + 2, 0xFF, 14);
+        LeUuid wide = U16(0x2711);
+        wide.type = LEAPI_UUID_TYPE_128;
+        LeUuid u;
+        ASSERT_EQ(LeSimAddService(dev.id, &(u = U16(0x1800))), 1);
+        ASSERT_EQ(
+            LeSimAddCharacteristic(dev.id, &(u = U16(0x2A00)), LEAPI_PROP_READ, LESIM_VALUE_STORE),
+            3);
+        ASSERT_EQ(LeSimAddService(dev.id, &(u = U16(0x2711))), 4);
+        ASSERT_EQ(
+            LeSimAddCharacteristic(dev.id, &(u = DataCharacteristicUuid()), 0x3A, LESIM_VALUE_ECHO),
+            6);
+        ASSERT_EQ(LeSimAddDescriptor(dev.id, &(u = U16(0x2901))), 7);
+        ASSERT_EQ(LeSimAddDescriptor(dev.id, &(u = U16(0x2902))), 8);
+        ASSERT_EQ(LeSimAddService(dev.id, &noisy16), 9);
+        ASSERT_EQ(LeSimAddCharacteristic(dev.id, &(u = DataCharacteristicUuid()),
+                                         LEAPI_PROP_WRITE | LEAPI_PROP_INDICATE, LESIM_VALUE_STORE),
+                  11);
+        ASSERT_EQ(
+            LeSimAddCharacteristic(dev.id, &(u = U16(0x2A01)), LEAPI_PROP_WRITE, LESIM_VALUE_STORE),
+            13);
+        ASSERT_EQ(LeSimAddDescriptor(dev.id, &(u = U16(0x2902))), 14);
+        ASSERT_EQ(LeSimAddService(dev.id, &wide), 15);
+        session = Open(dev, &rec);
+    }
+
+    template <class Record, class Next>
+    std::vector<Record> Drain(std::uint64_t handle, std::uint16_t count, Next next) {
+        std::vector<Record> out(count);
+        for (Record& r : out) EXPECT_EQ(next(handle, &r), LEAPI_SUCCESS);
+        Record extra;
+        EXPECT_EQ(next(handle, &extra), LEAPI_ERROR_NO_MORE_ITEMS);
+        return out;
+    }
+
+    std::vector<LeServiceRecord> Services(LeUuid uuid) {
+        std::uint64_t h = 0;
+        std::uint16_t n = 0;
+        EXPECT_EQ(LEAPI_ServicesDiscoveryStartByUUID(session, &uuid, &h, &n), LEAPI_SUCCESS);
+        auto out = Drain<LeServiceRecord>(h, n, LEAPI_ServicesDiscoveryGetNext);
+        EXPECT_EQ(LEAPI_ServicesDiscoveryEnd(h), LEAPI_SUCCESS);
+        return out;
+    }
+
+    std::vector<LeCharacteristicRecord> Characteristics(std::uint16_t first, std::uint16_t last,
+                                                        LeUuid uuid) {
+        std::uint64_t h = 0;
+        std::uint16_t n = 0;
+        EXPECT_EQ(LEAPI_CharacteristicsDiscoveryStartByUUID(session, first, last, &uuid, &h, &n),
+                  LEAPI_SUCCESS);
+        auto out = Drain<LeCharacteristicRecord>(h, n, LEAPI_CharacteristicsDiscoveryGetNext);
+        EXPECT_EQ(LEAPI_CharacteristicsDiscoveryEnd(h), LEAPI_SUCCESS);
+        return out;
+    }
+
+    std::vector<LeDescriptorRecord> Descriptors(std::uint16_t valueHandle, std::uint16_t last) {
+        std::uint64_t h = 0;
+        std::uint16_t n = 0;
+        EXPECT_EQ(LEAPI_CharacteristicDescriptorsDiscoveryStart(session, valueHandle, last, &h, &n),
+                  LEAPI_SUCCESS);
+        auto out = Drain<LeDescriptorRecord>(h, n, LEAPI_CharacteristicDescriptorsDiscoveryGetNext);
+        EXPECT_EQ(LEAPI_CharacteristicDescriptorsDiscoveryEnd(h), LEAPI_SUCCESS);
+        return out;
+    }
+
+    void SetClientConfig(std::uint16_t bits) {
+        CharacteristicValue v = Value(8, 2);
+        v.data[0] = static_cast<std::uint8_t>(bits);
+        v.data[1] = 0;
+        ASSERT_EQ(LEAPI_CharacteristicDescriptorWrite(session, &v), LEAPI_SUCCESS);
+    }
+
+    std::vector<std::uint8_t> Read(std::uint16_t valueHandle) {
+        CharacteristicValue out{};
+        EXPECT_EQ(LEAPI_CharacteristicReadLong(session, valueHandle, &out), LEAPI_SUCCESS);
+        EXPECT_EQ(out.handle, valueHandle);
+        return std::vector<std::uint8_t>(out.data, out.data + out.length);
+    }
+
+    TestDevice dev{};
+    Recorder rec;
+    std::uint64_t session = 0;
+};
+
+TEST_F(LeSimGattTest, ServicesMatchByTheSixteenBitRule) {
+    std::vector<LeServiceRecord> found = Services(U16(0x2711));
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].firstHandle, 4);
+    EXPECT_EQ(found[0].lastHandle, 8);
+    EXPECT_EQ(found[1].firstHandle, 9);
+    EXPECT_EQ(found[1].lastHandle, 14);
+    EXPECT_EQ(found[1].uuid.value[2], 0xFF);  // the record's own UUID, not the one asked for
+
+    LeUuid wide = U16(0x2711);
+    wide.type = LEAPI_UUID_TYPE_128;
+    found = Services(wide);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].firstHandle, 15);
+    EXPECT_EQ(found[0].lastHandle, 15);  // an empty service ends where it starts
+    EXPECT_TRUE(Services(U16(0x180F)).empty());
+}
+
+TEST_F(LeSimGattTest, CharacteristicsAreFoundByDeclarationWithinTheRange) {
+    std::vector<LeCharacteristicRecord> all = Characteristics(1, 0xFFFF, DataCharacteristicUuid());
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].properties, 0x3A);
+    EXPECT_EQ(all[0].valueHandle, 6);
+    EXPECT_EQ(all[0].lastHandle, 8);  // its last descriptor
+    EXPECT_EQ(all[1].valueHandle, 11);
+    EXPECT_EQ(all[1].lastHandle, 11);  // no descriptors: its value handle
+
+    EXPECT_EQ(Characteristics(4, 8, DataCharacteristicUuid()).size(), 1u);
+    EXPECT_TRUE(Characteristics(6, 9, DataCharacteristicUuid()).empty());  // declaration is 5
+    EXPECT_EQ(Characteristics(10, 10, DataCharacteristicUuid()).size(), 1u);
+    EXPECT_EQ(Characteristics(1, 3, U16(0x2A00)).size(), 1u);
+}
+
+TEST_F(LeSimGattTest, DescriptorsFollowTheValueHandleUpToLast) {
+    std::vector<LeDescriptorRecord> d = Descriptors(6, 8);
+    ASSERT_EQ(d.size(), 2u);
+    EXPECT_EQ(d[0].handle, 7);
+    EXPECT_EQ(d[0].uuid.value[0], 0x01);
+    EXPECT_EQ(d[1].handle, 8);
+    EXPECT_EQ(Descriptors(6, 7).size(), 1u);
+    EXPECT_TRUE(Descriptors(11, 0xFFFF).empty());
+
+    std::uint64_t h = 0;
+    std::uint16_t n = 0;
+    EXPECT_EQ(LEAPI_CharacteristicDescriptorsDiscoveryStart(session, 7, 8, &h, &n),
+              LEAPI_ERROR_INVALID_ATTRIBUTE_HANDLE);
+}
+
+TEST_F(LeSimGattTest, SubscriptionsAreCheckedAgainstWhatIsOfferedAndAddUp) {
+    auto cb = &Recorder::Callback;
+    EXPECT_EQ(LEAPI_CharacteristicNotificationSubscribe(session, 11, cb, &rec),
+              LEAPI_ERROR_NOT_OFFERED);
+    EXPECT_EQ(LEAPI_CharacteristicIndicationSubscribe(session, 11, cb, &rec), LEAPI_SUCCESS);
+    EXPECT_EQ(LEAPI_CharacteristicIndicationSubscribe(session, 3, cb, &rec),
+              LEAPI_ERROR_NOT_OFFERED);
+    EXPECT_EQ(LEAPI_CharacteristicNotificationSubscribe(session, 7, cb, &rec),
+              LEAPI_ERROR_INVALID_ATTRIBUTE_HANDLE);
+    EXPECT_EQ(LEAPI_CharacteristicNotificationSubscribe(session, 6, cb, &rec), LEAPI_SUCCESS);
+    EXPECT_EQ(LEAPI_CharacteristicNotificationSubscribe(session, 6, cb, &rec), LEAPI_SUCCESS);
+    EXPECT_EQ(LeSimSubscriptionCount(session), 3u);
+
+    // Both subscriptions on handle 6 keep receiving.
+    EXPECT_EQ(LeSimRaiseValueEvent(session, 6, 3, 0, "x", 1), 2u);
+    EXPECT_EQ(LeSimRaiseValueEvent(session, 11, 1, 0, "x", 1), 0u);  // indication only
+    LeSimFlushEvents();
+    EXPECT_EQ(rec.Values().size(), 2u);
+}
+
+TEST_F(LeSimGattTest, DescriptorWritesAreStoredAndChecked) {
+    SetClientConfig(3);
+    EXPECT_EQ(LeSimDescriptorValue(dev.id, 8), 3);
+    CharacteristicValue v = Value(14, 513);
+    EXPECT_EQ(LEAPI_CharacteristicDescriptorWrite(session, &v), LEAPI_ERROR_INVALID_LENGTH);
+    v = Value(6, 2);
+    EXPECT_EQ(LEAPI_CharacteristicDescriptorWrite(session, &v),
+              LEAPI_ERROR_INVALID_ATTRIBUTE_HANDLE);
+    EXPECT_EQ(LeSimDescriptorValue(dev.id, 14), 0);
+}
+
+TEST_F(LeSimGattTest, StoreReadsReturnTheLastValue) {
+    EXPECT_TRUE(Read(3).empty());
+    ASSERT_EQ(LeSimQueueReadValue(dev.id, 3, "name", 4), LEAPI_SUCCESS);
+    EXPECT_EQ(Read(3).size(), 4u);
+    EXPECT_EQ(Read(3).size(), 4u);  // a stored value does not go away when read
+
+    CharacteristicValue v = Value(3, 1);
+    EXPECT_EQ(LEAPI_CharacteristicWriteLong(session, &v), LEAPI_ERROR_NOT_PERMITTED);
+    v = Value(13, 512, 9);
+    ASSERT_EQ(LEAPI_CharacteristicWriteLong(session, &v), LEAPI_SUCCESS);
+    CharacteristicValue out{};
+    EXPECT_EQ(LEAPI_CharacteristicReadLong(session, 13, &out), LEAPI_ERROR_NOT_PERMITTED);
+    std::vector<std::uint8_t> last(600);
+    ASSERT_EQ(LeSimLastWrittenValue(dev.id, 13, last.data(), 600), 512u);
+    EXPECT_EQ(std::memcmp(last.data(), v.data, 512), 0);
+
+    v = Value(13, 513);
+    EXPECT_EQ(LEAPI_CharacteristicWriteLong(session, &v), LEAPI_ERROR_INVALID_LENGTH);
+    v = Value(12, 1);
+    EXPECT_EQ(LEAPI_CharacteristicWriteLong(session, &v), LEAPI_ERROR_INVALID_ATTRIBUTE_HANDLE);
+    EXPECT_EQ(LEAPI_CharacteristicReadLong(session, 99, &out),
+              LEAPI_ERROR_INVALID_ATTRIBUTE_HANDLE);
+}
+
+TEST_F(LeSimGattTest, EchoReadsTakeWritesInOrder) {
+    CharacteristicValue a = Value(6, 3, 1), b = Value(6, 500, 2);
+    ASSERT_EQ(LEAPI_CharacteristicWriteLong(session, &a), LEAPI_SUCCESS);
+    ASSERT_EQ(LEAPI_CharacteristicWriteLong(session, &b), LEAPI_SUCCESS);
+    ASSERT_EQ(LeSimQueueReadValue(dev.id, 6, "dev", 3), LEAPI_SUCCESS);
+    EXPECT_EQ(Read(6), std::vector<std::uint8_t>(a.data, a.data + 3));
+    EXPECT_EQ(Read(6), std::vector<std::uint8_t>(b.data, b.data + 500));
+    EXPECT_EQ(Read(6), (std::vector<std::uint8_t>{'d', 'e', 'v'}));
+    EXPECT_TRUE(Read(6).empty());
+    LeSimFlushEvents();
+    EXPECT_TRUE(rec.Values().empty());  // nothing notified without a client configuration
+}
+
+TEST_F(LeSimGattTest, EchoNotifiesInFragmentsOnTheStacksThreadAsConfigured) {
+    Recorder notified, indicated;
+    ASSERT_EQ(LEAPI_CharacteristicNotificationSubscribe(session, 6, &Recorder::Callback, &notified),
+              LEAPI_SUCCESS);
+    ASSERT_EQ(LEAPI_CharacteristicIndicationSubscribe(session, 6, &Recorder::Callback, &indicated),
+              LEAPI_SUCCESS);
+    SetClientConfig(1);
+    CharacteristicValue v = Value(6, 500, 7);
+    ASSERT_EQ(LEAPI_CharacteristicWriteLong(session, &v), LEAPI_SUCCESS);
+    LeSimFlushEvents();
+
+    std::vector<Event> got = notified.Values();
+    ASSERT_EQ(got.size(), 3u);
+    const std::uint16_t sizes[] = {244, 244, 12};
+    const std::uint8_t flags[] = {LEAPI_VALUE_FLAG_MORE, LEAPI_VALUE_FLAG_MORE, 0};
+    std::vector<std::uint8_t> joined;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        LeValueEventHeader h = got[i].Value();
+        EXPECT_EQ(h.session, session);
+        EXPECT_EQ(h.handle, 6);
+        EXPECT_EQ(h.length, sizes[i]);
+        EXPECT_EQ(h.flag, flags[i]);
+        EXPECT_NE(got[i].thread, std::this_thread::get_id());
+        joined.insert(joined.end(), got[i].data.begin() + sizeof h, got[i].data.end());
+    }
+    EXPECT_EQ(joined, std::vector<std::uint8_t>(v.data, v.data + 500));
+    EXPECT_TRUE(indicated.Values().empty());
+
+    SetClientConfig(2);
+    v = Value(6, 0);
+    ASSERT_EQ(LEAPI_CharacteristicWriteLong(session, &v), LEAPI_SUCCESS);
+    LeSimFlushEvents();
+    ASSERT_EQ(indicated.Values().size(), 1u);
+    EXPECT_EQ(indicated.Values()[0].Value().length, 0);
+    EXPECT_EQ(indicated.Values()[0].Value().flag, 0);
+    EXPECT_EQ(notified.Values().size(), 3u);
+
+    // After a drop the subscriptions are gone.
+    ASSERT_EQ(LeSimDropSession(session), LEAPI_SUCCESS);
+    EXPECT_EQ(LeSimRaiseValueEvent(session, 6, 3, 0, nullptr, 0), 0u);
+    LeSimFlushEvents();
+}
+
+TEST_F(LeSimGattTest, RaisedValueEventsCarryTheGivenFlagAndRawRecords) {
+    ASSERT_EQ(LEAPI_CharacteristicIndicationSubscribe(session, 11, &Recorder::Callback, &rec),
+              LEAPI_SUCCESS);
+    EXPECT_EQ(LeSimRaiseValueEvent(session, 11, 2, 5, "abc", 3), 1u);
+    const std::uint8_t odd[3] = {1, 2, 3};
+    EXPECT_EQ(LeSimRaiseRawValueEvent(session, 11, 0x7777, odd, 3), 1u);
+    LeSimFlushEvents();
+    std::vector<Event> events = rec.Events();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[1].Value().flag, 5);
+    EXPECT_EQ(events[1].Value().length, 3);
+    EXPECT_EQ(events[2].code, 0x7777u);
+}
+
+}  // namespace
+}  // namespace simtest

@@ -1,0 +1,156 @@
+// Helpers for the simulated stack's tests: a callback recorder, a fixture
+// that starts from an empty world, and small world builders.
+#ifndef LEAPISIM_TESTS_SIM_TEST_UTIL_H
+#define LEAPISIM_TESTS_SIM_TEST_UTIL_H
+
+#include <gtest/gtest.h>
+#include <leapisim/leapisim.h>
+
+#include <condition_variable>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace simtest {
+
+struct Event {
+    std::uint32_t code;
+    bool nullData;
+    std::vector<std::uint8_t> data;  // the bytes the event's record is known to have
+    void* context;
+    std::thread::id thread;
+
+    LeValueEventHeader Value() const {
+        LeValueEventHeader h;
+        std::memcpy(&h, data.data(), sizeof h);
+        return h;
+    }
+};
+
+// Collects the callbacks it is registered for; pass the recorder itself as
+// the callback context.
+class Recorder {
+  public:
+    static void Callback(std::uint32_t code, const void* data, void* context) {
+        auto* self = static_cast<Recorder*>(context);
+        if (self->hook) self->hook(code, data);
+        std::size_t length = 0;
+        if (data != nullptr) {
+            if (code == LEAPI_EVENT_SESSION_ESTABLISHED) length = sizeof(LeSessionEstablishedEvent);
+            if (code == LEAPI_EVENT_CHARACTERISTIC_VALUE) {
+                LeValueEventHeader h;
+                std::memcpy(&h, data, sizeof h);
+                length = sizeof h + h.length;
+            }
+        }
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        self->events_.push_back({code, data == nullptr,
+                                 std::vector<std::uint8_t>(bytes, bytes + length), context,
+                                 std::this_thread::get_id()});
+    }
+
+    std::vector<Event> Events() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return events_;
+    }
+    std::vector<Event> Values() {
+        std::vector<Event> out;
+        for (const Event& e : Events()) {
+            if (e.code == LEAPI_EVENT_CHARACTERISTIC_VALUE) out.push_back(e);
+        }
+        return out;
+    }
+
+    // Runs on the stack's thread before the event is recorded.
+    std::function<void(std::uint32_t, const void*)> hook;
+
+  private:
+    std::mutex mutex_;
+    std::vector<Event> events_;
+};
+
+// A latch a callback can block on until the test opens it.
+class Gate {
+  public:
+    void Open() {
+        std::lock_guard<std::mutex> lock(m_);
+        open_ = true;
+        cv_.notify_all();
+    }
+    void Wait() {
+        std::unique_lock<std::mutex> lock(m_);
+        cv_.wait(lock, [&] { return open_; });
+    }
+
+  private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool open_ = false;
+};
+
+inline LeUuid U16(std::uint16_t v) {
+    LeUuid u{};
+    u.value[0] = static_cast<std::uint8_t>(v & 0xFF);
+    u.value[1] = static_cast<std::uint8_t>(v >> 8);
+    return u;
+}
+
+inline LeUuid DataCharacteristicUuid() {
+    LeUuid u{LEAPI_UUID_TYPE_128,
+             {0x08, 0x59, 0x0F, 0x7E, 0xDB, 0x05, 0x46, 0x7E, 0x87, 0x57, 0x72, 0xF6, 0xFA, 0xEB,
+              0x13, 0xD4}};
+    return u;
+}
+
+struct TestDevice {
+    std::uint32_t id;
+    LeDeviceRecord record;
+};
+
+inline TestDevice AddDevice(std::uint8_t last, const char* name = "Phone", bool connectable = true,
+                            std::uint8_t flags = LEAPI_DISCOVERY_LIVE | LEAPI_DISCOVERY_KNOWN) {
+    const std::uint8_t address[6] = {0x10, 0x20, 0x30, 0x40, 0x50, last};
+    TestDevice d{};
+    LeSimMakeDeviceRecord(&d.record, address, name, 2, 12, -60, connectable ? 1 : 0);
+    d.id = LeSimAddDevice(&d.record, flags);
+    return d;
+}
+
+inline CharacteristicValue Value(std::uint16_t handle, std::size_t length, std::uint8_t seed = 0) {
+    CharacteristicValue v{};
+    v.handle = handle;
+    v.length = static_cast<std::uint16_t>(length);
+    for (std::size_t i = 0; i < length && i < sizeof v.data; ++i) {
+        v.data[i] = static_cast<std::uint8_t>(seed + i);
+    }
+    return v;
+}
+
+// Every test starts from an empty, initialised stack and ends with every
+// callback done, so recorders on the test's stack are never called late.
+class SimTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        LeSimReset();
+        ASSERT_EQ(LEAPI_Initialize(&Recorder::Callback, &stackEvents, nullptr), LEAPI_SUCCESS);
+    }
+    void TearDown() override { LeSimReset(); }
+
+    std::uint64_t Open(const TestDevice& d, Recorder* rec) {
+        std::uint64_t session = LEAPI_NO_SESSION;
+        std::uint16_t extra = 0;
+        EXPECT_EQ(LEAPI_GATTSessionEstablishEx(&d.record, &Recorder::Callback, rec,
+                                               LEAPI_SESSION_OPTION_DEFAULT, &session, &extra),
+                  LEAPI_SUCCESS);
+        return session;
+    }
+
+    Recorder stackEvents;
+};
+
+}  // namespace simtest
+
+#endif  // LEAPISIM_TESTS_SIM_TEST_UTIL_H
