@@ -34,8 +34,7 @@ void BleCharacteristic::Clear() {
     notificationBuffer.clear();
 }
 
-BleCharacteristicInfo::BleCharacteristicInfo(const LeCharacteristicRecord& record,
-                                             BleDevice* owner)
+BleCharacteristicInfo::BleCharacteristicInfo(const LeCharacteristicRecord& record, BleDevice* owner)
     : characteristicRecord(record),
       characteristic(
           std::make_shared<BleCharacteristic>(record.valueHandle, std::vector<std::uint8_t>())),
@@ -43,8 +42,10 @@ BleCharacteristicInfo::BleCharacteristicInfo(const LeCharacteristicRecord& recor
       uuid(record.uuid) {}
 
 void BleCharacteristicInfo::WriteLong(const std::vector<std::uint8_t>& bytes) {
-    const auto holder = std::make_shared<BleCharacteristic>(characteristicRecord.valueHandle, bytes);
-    const std::uint32_t code = LEAPI_CharacteristicWriteLong(device->SessionHandle(), &holder->value);
+    const auto holder =
+        std::make_shared<BleCharacteristic>(characteristicRecord.valueHandle, bytes);
+    const std::uint32_t code =
+        LEAPI_CharacteristicWriteLong(device->SessionHandle(), &holder->value);
     CheckLeapiReturnCode(static_cast<int>(code), "LEAPI_CharacteristicWriteLong");
 }
 

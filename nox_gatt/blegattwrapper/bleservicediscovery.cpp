@@ -56,11 +56,11 @@ void BleDevice::RefreshServices() {
 
         discovery = 0;
         count = 0;
-        CheckLeapiReturnCode(static_cast<int>(LEAPI_CharacteristicsDiscoveryStartByUUID(
-                                 SessionHandle(), service->serviceRecord.firstHandle,
-                                 service->serviceRecord.lastHandle, &DataCharacteristicUuid,
-                                 &discovery, &count)),
-                             "LEAPI_CharacteristicsDiscoveryStartByUUID");
+        CheckLeapiReturnCode(
+            static_cast<int>(LEAPI_CharacteristicsDiscoveryStartByUUID(
+                SessionHandle(), service->serviceRecord.firstHandle,
+                service->serviceRecord.lastHandle, &DataCharacteristicUuid, &discovery, &count)),
+            "LEAPI_CharacteristicsDiscoveryStartByUUID");
         service->CharacteristicsDiscovery(discovery, count);
         const std::shared_ptr<BleCharacteristicInfo> characteristic = service->FindCharacteristic();
 
@@ -71,7 +71,8 @@ void BleDevice::RefreshServices() {
             SessionHandle(), valueHandle, &BleCharacteristicInfo::OnCharacteristicCallback,
             characteristic.get());
         if (code != LEAPI_ERROR_NOT_OFFERED) {
-            CheckLeapiReturnCode(static_cast<int>(code), "LEAPI_CharacteristicNotificationSubscribe");
+            CheckLeapiReturnCode(static_cast<int>(code),
+                                 "LEAPI_CharacteristicNotificationSubscribe");
         }
         code = LEAPI_CharacteristicIndicationSubscribe(
             SessionHandle(), valueHandle, &BleCharacteristicInfo::OnCharacteristicCallback,

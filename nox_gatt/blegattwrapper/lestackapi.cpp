@@ -30,8 +30,8 @@ bool PassesClassFilter(std::uint8_t major, std::uint8_t minor) {
 LeStackApi::LeStackApi(IBleGattEvents* sink, void* context)
     : eventSink(sink), eventContext(context) {}
 
-std::vector<std::shared_ptr<BleDevice>> LeStackApi::DevicesDiscovery(
-    std::uint8_t flags, std::uint8_t durationSeconds) {
+std::vector<std::shared_ptr<BleDevice>> LeStackApi::DevicesDiscovery(std::uint8_t flags,
+                                                                     std::uint8_t durationSeconds) {
     const std::int64_t t0 = SystemTimeTicks();
     std::uint64_t handle = 0;
     std::uint32_t code = LEAPI_DevicesDiscoveryStart(durationSeconds, flags, &handle);

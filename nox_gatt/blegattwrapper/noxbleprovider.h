@@ -4,6 +4,7 @@
 #include <noxb/IBTProvider.h>
 #include <noxb/IBleGattEvents.h>
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -11,6 +12,9 @@
 #include <vector>
 
 #include "lestackapi.h"
+
+// Every wait for the operation lock is a whole multiple of this.
+inline constexpr std::chrono::seconds kLockTimeout{1};
 
 // The provider behind noxb::IBTProvider. Construction initialises the LE
 // stack; destruction uninitialises it when construction did.
@@ -52,6 +56,11 @@ class NoxBleProvider final : public noxb::IBTProvider {
     bool StackInitialised() const { return stackInitialised; }
 
   private:
+    using OperationGuard = std::unique_lock<std::recursive_timed_mutex>;
+    // Waits up to `waits` times kLockTimeout for operationLock; the guard
+    // owns the lock only when it was taken in time.
+    OperationGuard TakeOperationLock(int waits);
+
     // Devices of the last scan that may be connected.
     std::vector<std::shared_ptr<BleDevice>> devices;
     // Service handle -> connected device.

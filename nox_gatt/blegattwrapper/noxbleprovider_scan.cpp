@@ -64,7 +64,8 @@ void NoxBleProvider::AddDiscoveredDevices(const std::vector<std::shared_ptr<BleD
             std::lock_guard<std::mutex> hold(registryGuard);
             devices.push_back(device);
         }
-        result.push_back(BleDeviceEntry{std::move(name), std::move(address), firstPass, connectable});
+        result.push_back(
+            BleDeviceEntry{std::move(name), std::move(address), firstPass, connectable});
     }
 }
 
