@@ -1,0 +1,76 @@
+#include "moduleloader.h"
+
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <unistd.h>
+#endif
+
+#include <cstring>
+#include <vector>
+
+// NOXB_MODULE_FILE: the module's file name, given by the build.
+
+#if defined(_WIN32)
+
+namespace {
+std::wstring ModulePath() {
+    std::vector<wchar_t> self(32768);
+    const DWORD length = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
+    std::wstring path(self.data(), length);
+    path.erase(path.find_last_of(L"\\/") + 1);
+    const char* file = NOXB_MODULE_FILE;
+    return path + std::wstring(file, file + std::strlen(file));
+}
+}  // namespace
+
+LoadedModule::LoadedModule() {
+    handle = LoadLibraryW(ModulePath().c_str());
+    if (handle == nullptr) {
+        error = "LoadLibraryW failed: " + std::to_string(GetLastError());
+    }
+}
+
+LoadedModule::~LoadedModule() {
+    if (handle != nullptr) {
+        FreeLibrary(static_cast<HMODULE>(handle));
+    }
+}
+
+LoadedModule::AnyFunction LoadedModule::Symbol(const char* name) const {
+    // FARPROC to a plain function pointer: both are code addresses.
+    return reinterpret_cast<AnyFunction>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+
+#else
+
+namespace {
+std::string ModulePath() {
+    std::vector<char> self(4096);
+    const ssize_t length = readlink("/proc/self/exe", self.data(), self.size() - 1);
+    std::string path(self.data(), length > 0 ? static_cast<std::size_t>(length) : 0);
+    path.erase(path.rfind('/') + 1);
+    return path + NOXB_MODULE_FILE;
+}
+}  // namespace
+
+LoadedModule::LoadedModule() {
+    handle = dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        error = dlerror();
+    }
+}
+
+LoadedModule::~LoadedModule() {
+    if (handle != nullptr) {
+        dlclose(handle);
+    }
+}
+
+LoadedModule::AnyFunction LoadedModule::Symbol(const char* name) const {
+    return reinterpret_cast<AnyFunction>(dlsym(handle, name));
+}
+
+#endif

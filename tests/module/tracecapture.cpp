@@ -1,0 +1,70 @@
+#include "tracecapture.h"
+
+#include <cstring>
+
+GUID ModuleProviderId() {
+    GUID id{};
+    id.Data1 = noxb::trace::kProviderIdData1;
+    id.Data2 = noxb::trace::kProviderIdData2;
+    id.Data3 = noxb::trace::kProviderIdData3;
+    std::memcpy(id.Data4, noxb::trace::kProviderIdData4, sizeof id.Data4);
+    return id;
+}
+
+TraceCapture::TraceCapture() { EtwShimSetConsumer(&TraceCapture::Consume, this); }
+
+TraceCapture::~TraceCapture() {
+    Disable();
+    EtwShimSetConsumer(nullptr, nullptr);
+}
+
+void TraceCapture::Enable(std::uint8_t level, std::uint64_t matchAny, std::uint64_t matchAll) {
+    const GUID id = ModuleProviderId();
+    EtwShimEnableProvider(&id, level, matchAny, matchAll);
+}
+
+void TraceCapture::Disable() {
+    const GUID id = ModuleProviderId();
+    EtwShimDisableProvider(&id);
+}
+
+std::vector<CapturedEvent> TraceCapture::Events() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return events;
+}
+
+std::vector<std::string> TraceCapture::Messages() const {
+    std::vector<std::string> messages;
+    for (const CapturedEvent& event : Events()) {
+        messages.push_back(event.Message());
+    }
+    return messages;
+}
+
+void TraceCapture::Clear() {
+    std::lock_guard<std::mutex> guard(lock);
+    events.clear();
+}
+
+void TraceCapture::Consume(const GUID* providerId, const EVENT_DESCRIPTOR* descriptor,
+                           uint32_t count, const EVENT_DATA_DESCRIPTOR* items, void* context) {
+    const GUID ours = ModuleProviderId();
+    if (std::memcmp(providerId, &ours, sizeof ours) != 0) {
+        return;
+    }
+    CapturedEvent event{*descriptor, {}, {}, true};
+    for (uint32_t i = 0; i < count; ++i) {
+        const char* text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(items[i].Ptr));
+        const std::uint32_t size = items[i].Size;
+        event.sizes.push_back(size);
+        if (size == 0 || text[size - 1] != '\0') {
+            event.terminated = false;
+            event.fields.emplace_back(text, size);
+        } else {
+            event.fields.emplace_back(text, size - 1);
+        }
+    }
+    auto* capture = static_cast<TraceCapture*>(context);
+    std::lock_guard<std::mutex> guard(capture->lock);
+    capture->events.push_back(std::move(event));
+}
