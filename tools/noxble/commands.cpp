@@ -115,16 +115,16 @@ ExitCode RunDemo(const Options& options) {
     const std::string message = "hello from noxble";
     Timed("send", [&] { session.Send(Bytes(message)); });
     std::printf("           %s\n", Describe(Bytes(message)).c_str());
+    // The device echoes by notification too: the events interface reports it
+    // on the stack's thread.
+    Timed("notification", [&] {
+        const auto deadline = Clock::now() + std::chrono::seconds(2);
+        while (session.Events().Notifications().empty() && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
     const auto echo = Timed("receive", [&] { return session.Receive(2000); });
     std::printf("           %s\n", Describe(echo).c_str());
-
-    // The echo is also notified; give the stack's thread a moment to report it.
-    const auto deadline = Clock::now() + std::chrono::seconds(2);
-    while (session.Events().Notifications().empty() && Clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    std::printf("           notifications so far: %zu\n", session.Events().Notifications().size());
-
     const std::int16_t rssi = Timed("signal strength", [&] { return session.Rssi(); });
     std::printf("           %d dBm\n", rssi);
     Timed("disconnect", [&] { session.Disconnect(); });
