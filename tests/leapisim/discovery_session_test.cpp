@@ -109,7 +109,6 @@ using LeSimSessionTest = SimTest;
 
 TEST_F(LeSimSessionTest, EstablishReportsTheSessionOnTheStacksThread) {
     TestDevice d = AddDevice(1);
-    Recorder rec;
     std::uint64_t session = LEAPI_NO_SESSION;
     std::uint16_t extra = 0;
     ASSERT_EQ(
@@ -126,8 +125,8 @@ TEST_F(LeSimSessionTest, EstablishReportsTheSessionOnTheStacksThread) {
     EXPECT_NE(events[0].thread, std::this_thread::get_id());
     LeSessionEstablishedEvent ev;
     std::memcpy(&ev, events[0].data.data(), sizeof ev);
-    EXPECT_EQ(ev.session, session);
-    EXPECT_EQ(ev.extra, extra);
+    EXPECT_EQ(F(ev.session), session);
+    EXPECT_EQ(F(ev.extra), extra);
 }
 
 TEST_F(LeSimSessionTest, RefusalsLeaveOutputsUntouched) {
@@ -136,7 +135,6 @@ TEST_F(LeSimSessionTest, RefusalsLeaveOutputsUntouched) {
     TestDevice stranger{};
     const std::uint8_t nowhere[6] = {9, 9, 9, 9, 9, 9};
     LeSimMakeDeviceRecord(&stranger.record, nowhere, "Nobody", 0, 0, -50, 1);
-    Recorder rec;
     Open(d, &rec);
 
     std::uint64_t session = 77;
@@ -157,7 +155,6 @@ TEST_F(LeSimSessionTest, RefusalsLeaveOutputsUntouched) {
 
 TEST_F(LeSimSessionTest, ClosedAndUnknownHandlesAreRefusedAndNeverReused) {
     TestDevice d = AddDevice(1);
-    Recorder rec;
     std::uint64_t first = Open(d, &rec);
     EXPECT_EQ(LEAPI_GATTSessionClose(first), LEAPI_SUCCESS);
     EXPECT_EQ(LEAPI_GATTSessionClose(first), LEAPI_ERROR_INVALID_SESSION_HANDLE);
@@ -187,7 +184,6 @@ TEST_F(LeSimSessionTest, ClosedAndUnknownHandlesAreRefusedAndNeverReused) {
 
 TEST_F(LeSimSessionTest, RssiIsTheDevicesCurrentSignal) {
     TestDevice d = AddDevice(1);
-    Recorder rec;
     std::uint64_t s = Open(d, &rec);
     std::int16_t rssi = 0;
     ASSERT_EQ(LEAPI_GATTSessionRSSIGet(s, &rssi), LEAPI_SUCCESS);
@@ -207,7 +203,6 @@ TEST_F(LeSimSessionTest, RssiIsTheDevicesCurrentSignal) {
 
 TEST_F(LeSimSessionTest, DropDeliversDisconnectedAndKeepsDeviceEventsUntilClose) {
     TestDevice d = AddDevice(1);
-    Recorder rec;
     std::uint64_t s = Open(d, &rec);
     ASSERT_EQ(LeSimDropSession(s), LEAPI_SUCCESS);
     EXPECT_EQ(LeSimDropSession(s), LEAPI_ERROR_INVALID_SESSION_HANDLE);

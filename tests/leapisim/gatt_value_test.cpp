@@ -93,41 +93,40 @@ class LeSimGattTest : public SimTest {
     std::vector<std::uint8_t> Read(std::uint16_t valueHandle) {
         CharacteristicValue out{};
         EXPECT_EQ(LEAPI_CharacteristicReadLong(session, valueHandle, &out), LEAPI_SUCCESS);
-        EXPECT_EQ(out.handle, valueHandle);
+        EXPECT_EQ(F(out.handle), valueHandle);
         return std::vector<std::uint8_t>(out.data, out.data + out.length);
     }
 
     TestDevice dev{};
-    Recorder rec;
     std::uint64_t session = 0;
 };
 
 TEST_F(LeSimGattTest, ServicesMatchByTheSixteenBitRule) {
     std::vector<LeServiceRecord> found = Services(U16(0x2711));
     ASSERT_EQ(found.size(), 2u);
-    EXPECT_EQ(found[0].firstHandle, 4);
-    EXPECT_EQ(found[0].lastHandle, 8);
-    EXPECT_EQ(found[1].firstHandle, 9);
-    EXPECT_EQ(found[1].lastHandle, 14);
+    EXPECT_EQ(F(found[0].firstHandle), 4);
+    EXPECT_EQ(F(found[0].lastHandle), 8);
+    EXPECT_EQ(F(found[1].firstHandle), 9);
+    EXPECT_EQ(F(found[1].lastHandle), 14);
     EXPECT_EQ(found[1].uuid.value[2], 0xFF);  // the record's own UUID, not the one asked for
 
     LeUuid wide = U16(0x2711);
     wide.type = LEAPI_UUID_TYPE_128;
     found = Services(wide);
     ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0].firstHandle, 15);
-    EXPECT_EQ(found[0].lastHandle, 15);  // an empty service ends where it starts
+    EXPECT_EQ(F(found[0].firstHandle), 15);
+    EXPECT_EQ(F(found[0].lastHandle), 15);  // an empty service ends where it starts
     EXPECT_TRUE(Services(U16(0x180F)).empty());
 }
 
 TEST_F(LeSimGattTest, CharacteristicsAreFoundByDeclarationWithinTheRange) {
     std::vector<LeCharacteristicRecord> all = Characteristics(1, 0xFFFF, DataCharacteristicUuid());
     ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all[0].properties, 0x3A);
-    EXPECT_EQ(all[0].valueHandle, 6);
-    EXPECT_EQ(all[0].lastHandle, 8);  // its last descriptor
-    EXPECT_EQ(all[1].valueHandle, 11);
-    EXPECT_EQ(all[1].lastHandle, 11);  // no descriptors: its value handle
+    EXPECT_EQ(F(all[0].properties), 0x3A);
+    EXPECT_EQ(F(all[0].valueHandle), 6);
+    EXPECT_EQ(F(all[0].lastHandle), 8);  // its last descriptor
+    EXPECT_EQ(F(all[1].valueHandle), 11);
+    EXPECT_EQ(F(all[1].lastHandle), 11);  // no descriptors: its value handle
 
     EXPECT_EQ(Characteristics(4, 8, DataCharacteristicUuid()).size(), 1u);
     EXPECT_TRUE(Characteristics(6, 9, DataCharacteristicUuid()).empty());  // declaration is 5
@@ -138,9 +137,9 @@ TEST_F(LeSimGattTest, CharacteristicsAreFoundByDeclarationWithinTheRange) {
 TEST_F(LeSimGattTest, DescriptorsFollowTheValueHandleUpToLast) {
     std::vector<LeDescriptorRecord> d = Descriptors(6, 8);
     ASSERT_EQ(d.size(), 2u);
-    EXPECT_EQ(d[0].handle, 7);
+    EXPECT_EQ(F(d[0].handle), 7);
     EXPECT_EQ(d[0].uuid.value[0], 0x01);
-    EXPECT_EQ(d[1].handle, 8);
+    EXPECT_EQ(F(d[1].handle), 8);
     EXPECT_EQ(Descriptors(6, 7).size(), 1u);
     EXPECT_TRUE(Descriptors(11, 0xFFFF).empty());
 
@@ -219,7 +218,8 @@ TEST_F(LeSimGattTest, EchoReadsTakeWritesInOrder) {
 }
 
 TEST_F(LeSimGattTest, EchoNotifiesInFragmentsOnTheStacksThreadAsConfigured) {
-    Recorder notified, indicated;
+    Recorder& notified = Another();
+    Recorder& indicated = Another();
     ASSERT_EQ(LEAPI_CharacteristicNotificationSubscribe(session, 6, &Recorder::Callback, &notified),
               LEAPI_SUCCESS);
     ASSERT_EQ(LEAPI_CharacteristicIndicationSubscribe(session, 6, &Recorder::Callback, &indicated),
@@ -236,10 +236,10 @@ TEST_F(LeSimGattTest, EchoNotifiesInFragmentsOnTheStacksThreadAsConfigured) {
     std::vector<std::uint8_t> joined;
     for (std::size_t i = 0; i < got.size(); ++i) {
         LeValueEventHeader h = got[i].Value();
-        EXPECT_EQ(h.session, session);
-        EXPECT_EQ(h.handle, 6);
-        EXPECT_EQ(h.length, sizes[i]);
-        EXPECT_EQ(h.flag, flags[i]);
+        EXPECT_EQ(F(h.session), session);
+        EXPECT_EQ(F(h.handle), 6);
+        EXPECT_EQ(F(h.length), sizes[i]);
+        EXPECT_EQ(F(h.flag), flags[i]);
         EXPECT_NE(got[i].thread, std::this_thread::get_id());
         joined.insert(joined.end(), got[i].data.begin() + sizeof h, got[i].data.end());
     }
@@ -251,8 +251,8 @@ TEST_F(LeSimGattTest, EchoNotifiesInFragmentsOnTheStacksThreadAsConfigured) {
     ASSERT_EQ(LEAPI_CharacteristicWriteLong(session, &v), LEAPI_SUCCESS);
     LeSimFlushEvents();
     ASSERT_EQ(indicated.Values().size(), 1u);
-    EXPECT_EQ(indicated.Values()[0].Value().length, 0);
-    EXPECT_EQ(indicated.Values()[0].Value().flag, 0);
+    EXPECT_EQ(F(indicated.Values()[0].Value().length), 0);
+    EXPECT_EQ(F(indicated.Values()[0].Value().flag), 0);
     EXPECT_EQ(notified.Values().size(), 3u);
 
     // After a drop the subscriptions are gone.
@@ -270,8 +270,8 @@ TEST_F(LeSimGattTest, RaisedValueEventsCarryTheGivenFlagAndRawRecords) {
     LeSimFlushEvents();
     std::vector<Event> events = rec.Events();
     ASSERT_EQ(events.size(), 3u);
-    EXPECT_EQ(events[1].Value().flag, 5);
-    EXPECT_EQ(events[1].Value().length, 3);
+    EXPECT_EQ(F(events[1].Value().flag), 5);
+    EXPECT_EQ(F(events[1].Value().length), 3);
     EXPECT_EQ(events[2].code, 0x7777u);
 }
 

@@ -8,12 +8,20 @@
 
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 namespace simtest {
+
+// Copies a packed record field, so that no reference to a misaligned field
+// is ever formed (gtest's comparisons take their operands by reference).
+template <class T>
+T F(T v) {
+    return v;
+}
 
 struct Event {
     std::uint32_t code;
@@ -139,16 +147,23 @@ class SimTest : public ::testing::Test {
     }
     void TearDown() override { LeSimReset(); }
 
-    std::uint64_t Open(const TestDevice& d, Recorder* rec) {
+    std::uint64_t Open(const TestDevice& d, Recorder* recorder) {
         std::uint64_t session = LEAPI_NO_SESSION;
         std::uint16_t extra = 0;
-        EXPECT_EQ(LEAPI_GATTSessionEstablishEx(&d.record, &Recorder::Callback, rec,
+        EXPECT_EQ(LEAPI_GATTSessionEstablishEx(&d.record, &Recorder::Callback, recorder,
                                                LEAPI_SESSION_OPTION_DEFAULT, &session, &extra),
                   LEAPI_SUCCESS);
         return session;
     }
 
+    // Recorders live in the fixture so that they outlive every callback:
+    // members are destroyed after TearDown's reset.
     Recorder stackEvents;
+    Recorder rec;
+    Recorder& Another() { return others_.emplace_back(); }
+
+  private:
+    std::deque<Recorder> others_;
 };
 
 }  // namespace simtest

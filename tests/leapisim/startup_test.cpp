@@ -36,14 +36,14 @@ TEST(LeSimDefaultWorld, IsServedBeforeAnyControlCall) {
                                             "Lobby Display", "iPad (far)"}));
     const LeDeviceRecord& phone = found[0];
     EXPECT_EQ(Name(phone), "Pixel 8");
-    EXPECT_EQ(phone.majorClass, 2);
-    EXPECT_EQ(phone.minorClass, 12);
-    EXPECT_EQ(phone.rssi, -58);
-    EXPECT_EQ(phone.advertisingFlags, 0u);
-    EXPECT_EQ(phone.deviceMode, 1u);
-    EXPECT_NE(phone.connectable, 0);
+    EXPECT_EQ(F(phone.majorClass), 2);
+    EXPECT_EQ(F(phone.minorClass), 12);
+    EXPECT_EQ(F(phone.rssi), -58);
+    EXPECT_EQ(F(phone.advertisingFlags), 0u);
+    EXPECT_EQ(F(phone.deviceMode), 1u);
+    EXPECT_NE(F(phone.connectable), 0);
     EXPECT_EQ(Name(found[4]), "Lobby Display");
-    EXPECT_EQ(found[4].connectable, 0);
+    EXPECT_EQ(F(found[4].connectable), 0);
 
     // The phone offers the data service with the echo characteristic.
     Recorder rec;
@@ -63,7 +63,7 @@ TEST(LeSimDefaultWorld, IsServedBeforeAnyControlCall) {
     ASSERT_EQ(n, 1);
     LeCharacteristicRecord cr;
     ASSERT_EQ(LEAPI_CharacteristicsDiscoveryGetNext(h, &cr), LEAPI_SUCCESS);
-    EXPECT_EQ(cr.properties,
+    EXPECT_EQ(F(cr.properties),
               LEAPI_PROP_READ | LEAPI_PROP_WRITE | LEAPI_PROP_NOTIFY | LEAPI_PROP_INDICATE);
     ASSERT_EQ(
         LEAPI_CharacteristicDescriptorsDiscoveryStart(s, cr.valueHandle, cr.lastHandle, &h, &n),
@@ -72,7 +72,7 @@ TEST(LeSimDefaultWorld, IsServedBeforeAnyControlCall) {
     CharacteristicValue v = Value(cr.valueHandle, 3, 1), out{};
     ASSERT_EQ(LEAPI_CharacteristicWriteLong(s, &v), LEAPI_SUCCESS);
     ASSERT_EQ(LEAPI_CharacteristicReadLong(s, cr.valueHandle, &out), LEAPI_SUCCESS);
-    EXPECT_EQ(out.length, 3);
+    EXPECT_EQ(F(out.length), 3);
 
     // Loading the default world again adds nothing twice.
     LeSimLoadDefaultWorld();
