@@ -102,4 +102,22 @@ TEST_F(Host, FailuresInsideTheModuleAreCaughtByExactType) {
     delete provider;
 }
 
+TEST_F(Host, StackFailuresReachTheHostWithTheirCode) {
+    noxb::IBTProvider* provider = create();
+    ASSERT_NE(provider, nullptr);
+    LeSimScript("LEAPI_DevicesDiscoveryEnd", LEAPI_ERROR_INVALID_DISCOVERY_HANDLE, 1);
+    bool caught = false;
+    try {
+        provider->Scan(0);
+    } catch (NoxBleProviderGeneralException& e) {
+        caught = true;
+        EXPECT_STREQ(e.what(), "Bluetooth provider general exception");
+        EXPECT_EQ(e.ErrorType(), 18);
+        EXPECT_EQ(e.leapiCode, static_cast<std::int32_t>(LEAPI_ERROR_INVALID_DISCOVERY_HANDLE));
+        EXPECT_EQ(e.nativeCode, e.leapiCode);
+    }
+    EXPECT_TRUE(caught);
+    delete provider;
+}
+
 }  // namespace

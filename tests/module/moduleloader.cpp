@@ -47,17 +47,27 @@ LoadedModule::AnyFunction LoadedModule::Symbol(const char* name) const {
 #else
 
 namespace {
-std::string ModulePath() {
+std::string BinaryFolder() {
     std::vector<char> self(4096);
     const ssize_t length = readlink("/proc/self/exe", self.data(), self.size() - 1);
     std::string path(self.data(), length > 0 ? static_cast<std::size_t>(length) : 0);
     path.erase(path.rfind('/') + 1);
-    return path + NOXB_MODULE_FILE;
+    return path;
+}
+
+// The trace system outlives every module that uses it, as advapi32 does on
+// Windows: the shim keeps its state for the whole process and must not be
+// unloaded together with the module.
+void KeepTraceSystemLoaded() {
+    static void* const traceSystem =
+        dlopen((BinaryFolder() + "libetwshim.so").c_str(), RTLD_NOW | RTLD_GLOBAL);
+    static_cast<void>(traceSystem);
 }
 }  // namespace
 
 LoadedModule::LoadedModule() {
-    handle = dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    KeepTraceSystemLoaded();
+    handle = dlopen((BinaryFolder() + NOXB_MODULE_FILE).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         error = dlerror();
     }

@@ -3,8 +3,10 @@
 
 #include <noxb/Trace.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "logging/eventprovider.h"
@@ -222,6 +224,36 @@ TEST(Trace, MessagesAreCutAt1023AndHostTextIsKeptAsItIs) {
     EXPECT_EQ(events[1].Message(), "");
     EXPECT_EQ(events[1].sizes.at(noxb::trace::kMessage), 1u);
     EXPECT_EQ(events[2].Message(), "find BLE decvice %s%n%d 100% in devices list by address");
+}
+
+// The trace system changes the enable state on its own thread while the
+// module logs on the host's and the stack's threads.
+TEST(Trace, EnableChangesRaceWithWritersSafely) {
+    TraceCapture capture;
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> writers;
+    for (int i = 0; i < 2; ++i) {
+        writers.emplace_back([&stop] {
+            for (int n = 0; n < 2000 && !stop; ++n) {
+                LogAt(LogLevel::Info, "racing");
+            }
+        });
+    }
+    for (int n = 0; n < 50; ++n) {
+        capture.Enable(4);
+        capture.Disable();
+    }
+    stop = true;
+    for (std::thread& writer : writers) {
+        writer.join();
+    }
+    for (const CapturedEvent& event : capture.Events()) {
+        EXPECT_TRUE(event.terminated);
+        EXPECT_EQ(event.Message(), "racing");
+    }
+    capture.Clear();
+    LogAt(LogLevel::Info);
+    EXPECT_TRUE(capture.Events().empty());
 }
 
 }  // namespace
