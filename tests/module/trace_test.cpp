@@ -88,15 +88,6 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(tested.param.name);
     });
 
-TEST(Trace, ALaterEnableReplacesTheEarlierOne) {
-    TraceCapture capture;
-    capture.Enable(0);
-    capture.Enable(2);
-    EXPECT_EQ(IdsWrittenForEveryLevel(capture), (Ids{2010, 2009}));
-    capture.Enable(4, 0);
-    EXPECT_EQ(IdsWrittenForEveryLevel(capture), Ids{});
-}
-
 TEST(Trace, ControlCodesOtherThanEnableAndDisableChangeNothing) {
     EventProviderContext context;
     ApplyEnableRequest(context, 1, 2, kKeyword, 0);
