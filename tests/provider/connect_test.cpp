@@ -1,0 +1,215 @@
+// Connect and Disconnect: finding the device, opening and completing the
+// session, the service handle, and what each failure leaves behind.
+#include <leapisim/leapisim.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "providerfixture.h"
+
+namespace {
+
+using providertest::CallsWithResults;
+using providertest::Code;
+using providertest::EntryOf;
+using providertest::General;
+using providertest::Lines;
+using providertest::Outcome;
+using testworld::JournalOf;
+using testworld::Trace;
+
+class Connect : public ProviderTest {};
+class Disconnect : public ProviderTest {};
+
+const std::vector<std::string> kLookups = {"NoxBleProvider::Connect",
+                                           "NoxBleProvider::FindBleDevice", "NoxBleProvider::Scan"};
+
+TEST_F(Connect, FindsAScannedDeviceWithoutRescanningAndNamesTheConnectionByTheDevice) {
+    provider->Scan(0);
+    Settle();
+    const std::uint32_t handle = provider->Connect(EntryOf(phone));
+    const Lines lines = RecordLines(kLookups);
+    EXPECT_TRUE(JournalOf("LEAPI_DevicesDiscoveryStart").empty());
+    const auto dev = provider->FindBleDevice(EntryOf(phone));
+    ASSERT_TRUE(dev);
+    EXPECT_EQ(handle, HandleOf(dev));
+    EXPECT_EQ(dev->SessionHandle(), LeSimSessionOf(phone.id));
+    EXPECT_NE(dev->SessionHandle(), kNoSession);
+    EXPECT_FALSE(dev->RefreshNeeded());
+    if (Trace::Available()) {
+        EXPECT_EQ(lines, (Lines{"I BLE_STRING NoxBleProvider::Connect: connecting to device "
+                                "Phonevia BLE service. Address: a0:b1:c2:d3:e4:01",
+                                "I BLE_STRING NoxBleProvider::FindBleDevice: find BLE decvice "
+                                "Phone in devices list by address",
+                                "I BLE_STRING NoxBleProvider::Connect: connection to device "
+                                "Phonevia BLE service succeed"}));
+    }
+}
+
+TEST_F(Connect, RescansOnceForAnAddressNotInTheRegistry) {
+    // Nothing scanned yet: one first pass finds the phone.
+    const std::uint32_t handle = provider->Connect(EntryOf(phone));
+    const Lines lines = RecordLines(kLookups);
+    const auto starts = JournalOf("LEAPI_DevicesDiscoveryStart");
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0].args[0], 1u);  // seconds
+    EXPECT_EQ(starts[0].args[1], 2u);  // flags
+    EXPECT_EQ(handle, HandleOf(provider->FindBleDevice(EntryOf(phone))));
+    if (Trace::Available()) {
+        ASSERT_EQ(lines.size(), 5u);
+        EXPECT_EQ(lines[2],
+                  "I BLE_STRING NoxBleProvider::Scan: scan for ble devices using "
+                  "StackApi()->DevicesDiscovery . miliseconds count:0");
+        EXPECT_EQ(lines[1], lines[3]);  // the look-up again
+        EXPECT_NE(lines[4].find("succeed"), std::string::npos);
+    }
+}
+
+TEST_F(Connect, ToAnAddressNobodyHasFailsAfterTheRescanRebuiltTheRegistry) {
+    provider->Scan(0);
+    LeSimRemoveDevice(phone.id);
+    Settle();
+    const BleDeviceEntry ghost{L"Ghost", L"a0:b1:c2:d3:e4:09", true, true};
+    EXPECT_EQ(Outcome([&] { provider->Connect(ghost); }), "ConnectionFailed");
+    const Lines lines = RecordLines(kLookups);
+    EXPECT_EQ(JournalOf("LEAPI_DevicesDiscoveryStart").size(), 1u);
+    EXPECT_TRUE(JournalOf("LEAPI_GATTSessionEstablishEx").empty());
+    // The rescan dropped the phone the first scan had registered.
+    EXPECT_FALSE(provider->FindBleDevice(EntryOf(phone)));
+    if (Trace::Available()) {
+        ASSERT_EQ(lines.size(), 5u);
+        EXPECT_NE(lines[2].find("miliseconds count:0"), std::string::npos);
+        EXPECT_EQ(lines[1], lines[3]);
+        EXPECT_EQ(lines[4],
+                  "E BLE NoxBleProvider::Connect: connection to device failed, couldn't find "
+                  "device");
+    }
+}
+
+TEST_F(Connect, FailuresLeaveNoConnectionBehind) {
+    struct Row {
+        const char* function;
+        std::uint32_t code;
+        std::uint32_t count;
+        std::string outcome;
+        std::size_t closes;
+        bool connected;
+    };
+    const Row rows[] = {
+        {"LEAPI_GATTSessionEstablishEx", LEAPI_ERROR_NOT_CONNECTABLE, 1,
+         General(LEAPI_ERROR_NOT_CONNECTABLE), 0, false},
+        // Refreshing fails twice: the session opened is closed again.
+        {"LEAPI_ServicesDiscoveryStartByUUID", LEAPI_ERROR_NOT_PERMITTED, 2, "ConnectionFailed", 1,
+         false},
+        // Once: the second refresh completes the connection.
+        {"LEAPI_ServicesDiscoveryStartByUUID", LEAPI_ERROR_NOT_PERMITTED, 1, "none", 0, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.function) + " x" + std::to_string(row.count));
+        provider->Scan(0);
+        const auto dev = provider->FindBleDevice(EntryOf(phone));
+        Settle();
+        LeSimScript(row.function, row.code, row.count);
+        std::uint32_t handle = 0;
+        EXPECT_EQ(Outcome([&] { handle = provider->Connect(EntryOf(phone)); }), row.outcome);
+        EXPECT_EQ(JournalOf("LEAPI_GATTSessionClose").size(), row.closes);
+        EXPECT_EQ(LeSimSessionCount(), row.connected ? 1u : 0u);
+        EXPECT_EQ(dev->SessionHandle() != kNoSession, row.connected);
+        if (Trace::Available()) {
+            EXPECT_EQ(RecordLines({"NoxBleProvider::Connect"}).size(), row.connected ? 2u : 1u);
+        }
+        // Only a connected device is reached through its handle.
+        EXPECT_EQ(Outcome([&] { provider->Send(HandleOf(dev), {1}); }),
+                  row.connected ? "none" : "ServiceNotFound");
+        if (row.connected) {
+            EXPECT_EQ(handle, HandleOf(dev));
+            provider->Disconnect(handle);
+        }
+    }
+}
+
+TEST_F(Connect, TwiceWithTheSameEntryKeepsOneHandleAndOneSession) {
+    const std::uint32_t handle = ConnectPhone();
+    const std::uint64_t session = device->SessionHandle();
+    EXPECT_EQ(provider->Connect(EntryOf(phone)), handle);
+    // The stack already has the session: the device keeps it.
+    EXPECT_EQ(CallsWithResults().front(),
+              "LEAPI_GATTSessionEstablishEx=" + Code(LEAPI_ERROR_SESSION_EXISTS));
+    EXPECT_EQ(device->SessionHandle(), session);
+    EXPECT_EQ(LeSimSessionCount(), 1u);
+    provider->Disconnect(handle);
+    EXPECT_EQ(Outcome([&] { provider->Send(handle, {1}); }), "ServiceNotFound");
+}
+
+TEST_F(Connect, AfterANewScanGivesASecondHandleAndBothWorkUntilDisconnected) {
+    const std::uint32_t first = ConnectPhone();
+    provider->Scan(0);
+    const std::uint32_t second = provider->Connect(EntryOf(phone));
+    EXPECT_NE(first, second);
+    Settle();
+    for (const std::uint32_t handle : {first, second}) {
+        EXPECT_EQ(Outcome([&] { provider->Send(handle, {2}); }), "none");
+    }
+    const auto writes = JournalOf("LEAPI_CharacteristicWriteLong");
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[0].result, 0u);
+    EXPECT_EQ(writes[1].result, 0u);
+    provider->Disconnect(first);
+    EXPECT_EQ(Outcome([&] { provider->Send(first, {3}); }), "ServiceNotFound");
+    EXPECT_EQ(Outcome([&] { provider->Disconnect(second); }), "none");
+    EXPECT_EQ(Outcome([&] { provider->Send(second, {3}); }), "ServiceNotFound");
+}
+
+TEST_F(Disconnect, ClosesTheSessionAndForgetsTheHandle) {
+    const std::uint32_t handle = ConnectPhone();
+    const std::uint64_t session = device->SessionHandle();
+    provider->Disconnect(handle);
+    const auto closes = JournalOf("LEAPI_GATTSessionClose");
+    ASSERT_EQ(closes.size(), 1u);
+    EXPECT_EQ(closes[0].args[0], session);
+    EXPECT_EQ(closes[0].result, 0u);
+    EXPECT_EQ(device->SessionHandle(), kNoSession);
+    EXPECT_EQ(LeSimSessionCount(), 0u);
+    if (Trace::Available()) {
+        EXPECT_EQ(RecordLines(),
+                  Lines{"I BLE_STRING NoxBleProvider::Disconnect: disconnecting service " +
+                        std::to_string(handle)});
+    }
+    EXPECT_EQ(Outcome([&] { provider->Send(handle, {1}); }), "ServiceNotFound");
+}
+
+TEST_F(Disconnect, AfterTheStackDroppedTheSessionStillForgetsTheHandle) {
+    const std::uint32_t handle = ConnectPhone();
+    LeSimDropSession(device->SessionHandle());
+    LeSimFlushEvents();
+    EXPECT_EQ(device->SessionHandle(), kNoSession);
+    EXPECT_EQ(Outcome([&] { provider->Disconnect(handle); }), "none");
+    if (Trace::Available()) {
+        EXPECT_EQ(RecordLines({"NoxBleProvider::Disconnect", "BleDevice::GATTSessionClose"}),
+                  (Lines{"I BLE_STRING NoxBleProvider::Disconnect: disconnecting service " +
+                             std::to_string(handle),
+                         "E BLE BleDevice::GATTSessionClose: Failed close GATTSession with error "
+                         "LEAPI_ERROR_INVALID_SESSION_HANDLE"}));
+    }
+    EXPECT_EQ(Outcome([&] { provider->Send(handle, {1}); }), "ServiceNotFound");
+}
+
+TEST_F(Disconnect, OfAHandleNotConnectedOnlyLogsAndTouchesNoDevice) {
+    const std::uint32_t handle = ConnectPhone();
+    provider->Disconnect(handle);
+    Settle();
+    Lines expected;
+    for (const std::uint32_t unknown : {handle, 4294967295u}) {
+        EXPECT_EQ(Outcome([&] { provider->Disconnect(unknown); }), "none");
+        expected.push_back("I BLE_STRING NoxBleProvider::Disconnect: disconnecting service " +
+                           std::to_string(unknown));
+        expected.push_back("E BLE NoxBleProvider::Disconnect: didn't found BLE service");
+    }
+    EXPECT_EQ(CallsWithResults(), Lines{});
+    if (Trace::Available()) {
+        EXPECT_EQ(RecordLines(), expected);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,119 @@
+// BleDevice::RecoveryConnection: pauses, rediscoveries, session reopening and
+// its own records, all of them Info.
+#include <leapisim/leapisim.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "providerfixture.h"
+
+namespace {
+
+using providertest::CallsWithResults;
+using providertest::Code;
+using providertest::Lines;
+using providertest::Outcome;
+using providertest::Timed;
+using providertest::TimedOutcome;
+using testworld::JournalOf;
+using testworld::Trace;
+
+class Recovery : public ProviderTest {
+  protected:
+    Lines OwnRecords() const { return RecordLines({"BleDevice::RecoveryConnection"}); }
+};
+
+const std::string kOwn = "I BLE_STRING BleDevice::RecoveryConnection: ";
+
+std::string Pause(int attempt) {
+    return kOwn + "RefreshServices, attempt no. " + std::to_string(attempt) + " sleep for 1 sec";
+}
+
+std::string Failure(int attempt) {
+    return kOwn + "Failed to RefreshServices, attempt no. " + std::to_string(attempt);
+}
+
+TEST_F(Recovery, GivesUpAfterSixFailedRediscoveriesKeepingTheLastSession) {
+    ConnectPhone();
+    const std::uint64_t first = device->SessionHandle();
+    LeSimScript("LEAPI_ServicesDiscoveryStartByUUID", LEAPI_ERROR_NOT_PERMITTED, 6);
+    bool recovered = true;
+    const Timed took = TimedOutcome([&] { recovered = device->RecoveryConnection(); });
+    EXPECT_EQ(took.outcome, "none");
+    EXPECT_FALSE(recovered);
+    EXPECT_GE(took.seconds, 5.9);
+    EXPECT_LT(took.seconds, 15.0);
+
+    // Each failed refresh closes the session in use and opens the next.
+    const auto closes = JournalOf("LEAPI_GATTSessionClose");
+    const auto opens = JournalOf("LEAPI_GATTSessionEstablishEx");
+    ASSERT_EQ(closes.size(), 6u);
+    ASSERT_EQ(opens.size(), 6u);
+    for (std::size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(closes[i].result, 0u);
+        EXPECT_EQ(opens[i].result, 0u);
+        EXPECT_EQ(closes[i].args[0], i == 0 ? first : opens[i - 1].args[4]);
+    }
+    EXPECT_EQ(device->SessionHandle(), opens[5].args[4]);
+    EXPECT_EQ(LeSimSessionOf(phone.id), opens[5].args[4]);
+
+    Lines expected = {kOwn + "Start Recovery Connection"};
+    for (int attempt = 0; attempt < 6; ++attempt) {
+        expected.push_back(Pause(attempt));
+        expected.push_back(Failure(attempt));
+    }
+    if (Trace::Available()) {
+        EXPECT_EQ(OwnRecords(), expected);
+    }
+}
+
+TEST_F(Recovery, RetriesAFailedEstablishmentAtOnceAndGoesOnWithTheNextAttempt) {
+    ConnectPhone();
+    LeSimScript("LEAPI_ServicesDiscoveryStartByUUID", LEAPI_ERROR_NOT_PERMITTED, 1);
+    LeSimScript("LEAPI_GATTSessionEstablishEx", LEAPI_ERROR_DEVICE_NOT_FOUND, 1);
+    bool recovered = false;
+    const Timed took = TimedOutcome([&] { recovered = device->RecoveryConnection(); });
+    EXPECT_TRUE(recovered);
+    EXPECT_GE(took.seconds, 1.9);
+    EXPECT_LT(took.seconds, 6.0);
+    const auto opens = JournalOf("LEAPI_GATTSessionEstablishEx");
+    ASSERT_EQ(opens.size(), 2u);
+    EXPECT_EQ(opens[0].result, LEAPI_ERROR_DEVICE_NOT_FOUND);
+    EXPECT_EQ(opens[1].result, 0u);
+    EXPECT_EQ(device->SessionHandle(), opens[1].args[4]);
+    EXPECT_EQ(LeSimSubscriptionCount(device->SessionHandle()), 2u);
+    if (Trace::Available()) {
+        EXPECT_EQ(OwnRecords(), (Lines{kOwn + "Start Recovery Connection", Pause(0), Failure(0),
+                                       kOwn + "GATTSessionEstablish failed, retry again", Pause(1),
+                                       kOwn + "Refresg services done, resend the data "}));
+    }
+}
+
+TEST_F(Recovery, ThatCannotReopenTheSessionMakesSendFailToConnect) {
+    const std::uint32_t handle = ConnectPhone();
+    LeSimScript("LEAPI_CharacteristicWriteLong", LEAPI_ERROR_NOT_PERMITTED, 1);
+    LeSimScript("LEAPI_ServicesDiscoveryStartByUUID", LEAPI_ERROR_NOT_PERMITTED, 1);
+    LeSimScript("LEAPI_GATTSessionEstablishEx", LEAPI_ERROR_DEVICE_NOT_FOUND, 2);
+    const Timed send = TimedOutcome([&] { provider->Send(handle, {1}); });
+    EXPECT_EQ(send.outcome, "ConnectionFailed");
+    EXPECT_GE(send.seconds, 0.9);
+    EXPECT_LT(send.seconds, 3.0);
+    // A single try: nothing after the second refused establishment.
+    const std::string refused = "=" + Code(LEAPI_ERROR_DEVICE_NOT_FOUND);
+    EXPECT_EQ(CallsWithResults(),
+              (Lines{"LEAPI_CharacteristicWriteLong=" + Code(LEAPI_ERROR_NOT_PERMITTED),
+                     "LEAPI_ServicesDiscoveryStartByUUID=" + Code(LEAPI_ERROR_NOT_PERMITTED),
+                     "LEAPI_GATTSessionClose", "LEAPI_GATTSessionEstablishEx" + refused,
+                     "LEAPI_GATTSessionEstablishEx" + refused}));
+    EXPECT_EQ(device->SessionHandle(), kNoSession);
+    if (Trace::Available()) {
+        EXPECT_EQ(OwnRecords(), (Lines{kOwn + "Start Recovery Connection", Pause(0), Failure(0),
+                                       kOwn + "GATTSessionEstablish failed, retry again",
+                                       kOwn + "GATTSessionEstablish failed"}));
+        EXPECT_EQ(RecordLines({"NoxBleProvider::Send"}).size(), 1u);  // no resend record
+    }
+    EXPECT_EQ(Outcome([&] { provider->Disconnect(handle); }), "none");
+}
+
+}  // namespace

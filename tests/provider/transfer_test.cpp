@@ -1,0 +1,266 @@
+// Send, Receive and GetRSSI: the road of one Send through a recovery, unknown
+// handles, value sizes, time-outs, rediscovery, and signal strength.
+#include <leapisim/leapisim.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "providerfixture.h"
+
+namespace {
+
+using providertest::CallsWithResults;
+using providertest::Code;
+using providertest::EntryOf;
+using providertest::General;
+using providertest::Lines;
+using providertest::OnOtherThread;
+using providertest::Outcome;
+using providertest::Timed;
+using providertest::TimedOutcome;
+using testworld::JournalOf;
+using testworld::Trace;
+using Bytes = std::vector<std::uint8_t>;
+
+class Transfer : public ProviderTest {};
+
+Bytes ValueBytes(const LeSimCall& call) {
+    CharacteristicValue value{};
+    std::memcpy(&value, call.data, std::min<std::size_t>(call.dataLength, sizeof value));
+    return Bytes(value.data, value.data + value.length);
+}
+
+TEST_F(Transfer, TheRoadOfOneSendThroughARecovery) {
+    const std::uint32_t handle = ConnectPhone();
+    const std::string h = std::to_string(handle);
+    const Bytes data = {'r', 'o', 'a', 'd'};
+    LeSimScript("LEAPI_CharacteristicWriteLong", LEAPI_ERROR_INVALID_LENGTH, 1);
+    const Timed send = TimedOutcome([&] { provider->Send(handle, data); });
+    EXPECT_EQ(send.outcome, "none");
+    EXPECT_GE(send.seconds, 0.9);  // one recovery pause
+    EXPECT_LT(send.seconds, 3.0);
+
+    const std::string failed = Code(LEAPI_ERROR_INVALID_LENGTH);
+    // The failed write, the recovery's one refresh, the write again; the
+    // session is neither closed nor reopened.
+    EXPECT_EQ(
+        CallsWithResults(),
+        (Lines{"LEAPI_CharacteristicWriteLong=" + failed, "LEAPI_ServicesDiscoveryStartByUUID",
+               "LEAPI_ServicesDiscoveryGetNext", "LEAPI_ServicesDiscoveryEnd",
+               "LEAPI_CharacteristicsDiscoveryStartByUUID", "LEAPI_CharacteristicsDiscoveryGetNext",
+               "LEAPI_CharacteristicsDiscoveryEnd", "LEAPI_CharacteristicNotificationSubscribe",
+               "LEAPI_CharacteristicIndicationSubscribe",
+               "LEAPI_CharacteristicDescriptorsDiscoveryStart",
+               "LEAPI_CharacteristicDescriptorsDiscoveryGetNext",
+               "LEAPI_CharacteristicDescriptorsDiscoveryGetNext",
+               "LEAPI_CharacteristicDescriptorWrite", "LEAPI_CharacteristicDescriptorsDiscoveryEnd",
+               "LEAPI_CharacteristicWriteLong"}));
+    const auto writes = JournalOf("LEAPI_CharacteristicWriteLong");
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(ValueBytes(writes[1]), data);
+    EXPECT_EQ(writes[1].args[0], device->SessionHandle());
+    if (Trace::Available()) {
+        EXPECT_EQ(RecordLines(),
+                  (Lines{"I BLE_STRING NoxBleProvider::Send: sending data by handle " + h,
+                         "I BLE_STRING NoxBleProvider::FindBleDevice: looking for BLE service by "
+                         "handle" +
+                             h,
+                         "E BLE CheckLeapiReturnCode: CheckLeapiReturnCode error: " + failed +
+                             " at LEAPI_CharacteristicWriteLong",
+                         "I BLE_STRING BleDevice::RecoveryConnection: Start Recovery Connection",
+                         "I BLE_STRING BleDevice::RecoveryConnection: RefreshServices, attempt no. "
+                         "0 sleep for 1 sec",
+                         "I BLE_STRING BleDevice::RefreshServices: RefreshServices start",
+                         "I BLE BleDevice::ServicesDiscovery: ServicesDiscovery strat",
+                         "I BLE BleCharacteristicInfo::SetDescriptor: SetDescriptor "
+                         "number_of_descriptors:2",
+                         "I BLE_STRING BleDevice::RefreshServices: RefreshServices end",
+                         "I BLE_STRING BleDevice::RecoveryConnection: Refresg services done, "
+                         "resend the data ",
+                         "I BLE_STRING NoxBleProvider::Send: RecoveryConnection done, resend the "
+                         "data "}));
+    }
+    // The lock is free: another thread's Send runs at once.
+    const Timed next = OnOtherThread([&] { provider->Send(handle, data); });
+    EXPECT_EQ(next.outcome, "none");
+    EXPECT_LT(next.seconds, 0.9);
+}
+
+TEST_F(Transfer, AnUnknownHandleFailsAfterThreeRecordsWithoutRecovery) {
+    ConnectPhone();  // a connected device that nothing may touch
+    Bytes data = {9};
+    const struct {
+        const char* opening;
+        std::function<void()> op;
+    } rows[] = {
+        {"I BLE_STRING NoxBleProvider::Send: sending data by handle 7",
+         [&] {
+             provider->Send(7, {1, 2});
+         }},
+        {"I BLE_STRING NoxBleProvider::Receive: receiving data by handle 7",
+         [&] { provider->Receive(7, 100, data); }},
+    };
+    for (const auto& row : rows) {
+        trace.Clear();
+        EXPECT_EQ(Outcome(row.op), "ServiceNotFound");
+        if (Trace::Available()) {
+            EXPECT_EQ(RecordLines(),
+                      (Lines{row.opening,
+                             "I BLE_STRING NoxBleProvider::FindBleDevice: looking for BLE service "
+                             "by handle7",
+                             "E BLE NoxBleProvider::FindBleDevice: didn't found BLE service"}));
+        }
+    }
+    EXPECT_EQ(data, Bytes{9});
+    EXPECT_EQ(CallsWithResults(), Lines{});
+    EXPECT_EQ(OnOtherThread([&] { provider->GetRSSI(EntryOf(phone)); }).outcome, "none");
+}
+
+TEST_F(Transfer, SendWritesAtMost512BytesAndAnEmptyBlockAsLengthZero) {
+    const std::uint32_t handle = ConnectPhone();
+    for (const std::size_t size : {0, 1, 512, 513, 600}) {
+        SCOPED_TRACE(size);
+        Bytes bytes(size);
+        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+        LeSimJournalClear();
+        provider->Send(handle, bytes);
+        const auto writes = JournalOf("LEAPI_CharacteristicWriteLong");
+        ASSERT_EQ(writes.size(), 1u);
+        EXPECT_EQ(writes[0].result, 0u);
+        EXPECT_EQ(writes[0].args[0], device->SessionHandle());
+        CharacteristicValue value{};
+        std::memcpy(&value, writes[0].data, 4);
+        EXPECT_EQ(value.handle, phone.valueHandle);
+        bytes.resize(std::min<std::size_t>(size, 512));
+        EXPECT_EQ(ValueBytes(writes[0]), bytes);
+    }
+}
+
+TEST_F(Transfer, ReceiveReadsTheEchoAndComesBackEmptyWhenNothingArrives) {
+    const std::uint32_t handle = ConnectPhone();
+    Bytes data = {1, 2, 3, 4, 5, 6};
+    provider->Send(handle, {'h', 'i'});
+    provider->Receive(handle, 1000, data);
+    EXPECT_EQ(data, (Bytes{'h', 'i'}));
+    const Timed empty = TimedOutcome([&] { provider->Receive(handle, 300, data); });
+    EXPECT_EQ(empty.outcome, "none");
+    EXPECT_TRUE(data.empty());
+    EXPECT_GE(empty.seconds, 0.29);
+    EXPECT_LT(empty.seconds, 3.0);
+}
+
+TEST_F(Transfer, ServicesChangedMakesTheNextTransferRediscoverFirst) {
+    const std::uint32_t handle = ConnectPhone();
+    Bytes data;
+    const struct {
+        const char* transfer;
+        std::function<void()> op;
+    } rows[] = {
+        {"LEAPI_CharacteristicWriteLong", [&] { provider->Send(handle, {5}); }},
+        {"LEAPI_CharacteristicReadLong", [&] { provider->Receive(handle, 0, data); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.transfer);
+        LeSimRaiseDeviceEvent(device->SessionHandle(), LEAPI_EVENT_SERVICES_CHANGED, nullptr, 0);
+        Settle();
+        EXPECT_TRUE(device->RefreshNeeded());
+        row.op();
+        const Lines calls = CallsWithResults();
+        ASSERT_GE(calls.size(), 2u);
+        EXPECT_EQ(calls.front(), "LEAPI_ServicesDiscoveryStartByUUID");
+        EXPECT_EQ(calls.back(), row.transfer);
+        EXPECT_EQ(JournalOf("LEAPI_CharacteristicDescriptorWrite").size(), 1u);
+        EXPECT_FALSE(device->RefreshNeeded());
+        if (Trace::Available()) {
+            EXPECT_EQ(RecordLines({"BleDevice::RecoveryConnection"}), Lines{});
+        }
+    }
+    EXPECT_EQ(data, Bytes{5});
+}
+
+TEST_F(Transfer, AfterARecoveryTheRepeatedTransferHasTheLastWord) {
+    const std::uint32_t handle = ConnectPhone();
+    // Send: the repeated write fails too; its exception reaches the host.
+    LeSimScript("LEAPI_CharacteristicWriteLong", LEAPI_ERROR_NOT_PERMITTED, 2);
+    EXPECT_EQ(Outcome([&] { provider->Send(handle, {1}); }), General(LEAPI_ERROR_NOT_PERMITTED));
+    EXPECT_EQ(JournalOf("LEAPI_CharacteristicWriteLong").size(), 2u);
+    if (Trace::Available()) {
+        EXPECT_EQ(RecordLines({"NoxBleProvider::Send"}).back(),
+                  "I BLE_STRING NoxBleProvider::Send: RecoveryConnection done, resend the data ");
+    }
+    // Receive: the repeated read gets the caller's vector and succeeds.
+    provider->Send(handle, {'o', 'k'});
+    Settle();
+    LeSimScript("LEAPI_CharacteristicReadLong", LEAPI_ERROR_NOT_PERMITTED, 1);
+    Bytes data = {7};
+    EXPECT_EQ(Outcome([&] { provider->Receive(handle, 1000, data); }), "none");
+    EXPECT_EQ(data, (Bytes{'o', 'k'}));
+    if (Trace::Available()) {
+        EXPECT_EQ(RecordLines({"NoxBleProvider::Receive", "BleDevice::RecoveryConnection"}),
+                  (Lines{"I BLE_STRING NoxBleProvider::Receive: receiving data by handle " +
+                             std::to_string(handle),
+                         "I BLE_STRING BleDevice::RecoveryConnection: Start Recovery Connection",
+                         "I BLE_STRING BleDevice::RecoveryConnection: RefreshServices, attempt "
+                         "no. 0 sleep for 1 sec",
+                         "I BLE_STRING BleDevice::RecoveryConnection: Refresg services done, "
+                         "resend the data ",
+                         "I BLE_STRING NoxBleProvider::Receive: RecoveryConnection done, read the "
+                         "data "}));
+    }
+}
+
+TEST_F(Transfer, GetRSSIReadsTheConnectedDevicesSignalStrength) {
+    ConnectPhone();
+    EXPECT_EQ(provider->GetRSSI(EntryOf(phone)), -60);
+    LeSimSetDeviceRssi(phone.id, -42);
+    EXPECT_EQ(provider->GetRSSI(EntryOf(phone)), -42);
+    const auto reads = JournalOf("LEAPI_GATTSessionRSSIGet");
+    ASSERT_EQ(reads.size(), 2u);
+    EXPECT_EQ(reads[1].args[0], device->SessionHandle());
+
+    trace.Clear();
+    LeSimScript("LEAPI_GATTSessionRSSIGet", LEAPI_ERROR_NOT_PERMITTED, 1);
+    EXPECT_EQ(Outcome([&] { provider->GetRSSI(EntryOf(phone)); }),
+              General(LEAPI_ERROR_NOT_PERMITTED));
+    if (Trace::Available()) {
+        const Lines lines = RecordLines();
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[0],
+                  "I BLE_STRING NoxBleProvider::GetRSSI: retrieving RSSI from device Phone");
+        EXPECT_EQ(lines[2], "E BLE CheckLeapiReturnCode: CheckLeapiReturnCode error: " +
+                                Code(LEAPI_ERROR_NOT_PERMITTED) + " at LEAPI_GATTSessionRSSIGet");
+    }
+}
+
+TEST_F(Transfer, GetRSSIWithoutSessionOrRegistryDeviceFailsToConnect) {
+    testworld::DeviceSpec spec;
+    spec.lastAddressByte = 2;
+    spec.name = "Tablet";
+    const testworld::TestDevice tablet = testworld::AddDevice(spec);
+    const auto expectNoDevice = [&](const testworld::TestDevice& which, const std::string& name,
+                                    const char* situation) {
+        SCOPED_TRACE(situation);
+        Settle();
+        EXPECT_EQ(Outcome([&] { provider->GetRSSI(EntryOf(which)); }), "ConnectionFailed");
+        EXPECT_EQ(CallsWithResults(), Lines{});
+        if (Trace::Available()) {
+            EXPECT_EQ(
+                RecordLines({"NoxBleProvider::GetRSSI"}),
+                (Lines{"I BLE_STRING NoxBleProvider::GetRSSI: retrieving RSSI from device " + name,
+                       "E BLE NoxBleProvider::GetRSSI: connection to device failed, "
+                       "couldn't find device"}));
+        }
+    };
+    provider->Disconnect(ConnectPhone());
+    expectNoDevice(phone, "Phone", "session closed");
+    expectNoDevice(tablet, "Tablet", "never connected");
+    LeSimRemoveDevice(tablet.id);
+    provider->Scan(0);
+    expectNoDevice(tablet, "Tablet", "no longer in the registry");
+}
+
+}  // namespace
