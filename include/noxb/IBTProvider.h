@@ -24,6 +24,9 @@ class IBTProvider {
     virtual std::vector<BleDeviceEntry> Scan(std::int64_t durationMs) = 0;
     virtual void Reserved2() = 0;
     virtual std::uint32_t Connect(const BleDeviceEntry& device) = 0;
+    // A handle that is not connected (never returned by Connect, or already
+    // disconnected) touches no device: the call logs an Error record "didn't
+    // found BLE service" and returns normally, so disconnecting twice is harmless.
     virtual void Disconnect(const std::uint32_t& handle) = 0;
     virtual void Send(const std::uint32_t& handle, const std::vector<std::uint8_t>& data) = 0;
     virtual void Receive(const std::uint32_t& handle, std::int64_t timeoutMs,
