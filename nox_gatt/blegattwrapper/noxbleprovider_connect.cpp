@@ -7,11 +7,12 @@
 
 #include "logging/log.h"
 #include "noxbleprovider.h"
+#include "operationlock.h"
 #include "textutil/utf8.h"
 
 NoxBleProvider::OperationGuard NoxBleProvider::TakeOperationLock(int waits) {
     const auto deadline = std::chrono::steady_clock::now() + waits * kLockTimeout;
-    if (!operationLock.try_lock_until(deadline))
+    if (!TryLockUntil(operationLock, deadline))
         return OperationGuard(operationLock, std::defer_lock);
     return OperationGuard(operationLock, std::adopt_lock);
 }
