@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <leapisim/leapisim.h>
 
-#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -16,8 +15,8 @@
 
 namespace simtest {
 
-// Copies a packed record field, so that no reference to a misaligned field
-// is ever formed (gtest's comparisons take their operands by reference).
+// Copies a packed record field, so that gtest (which takes its operands by
+// reference) never binds a reference to a misaligned field.
 template <class T>
 T F(T v) {
     return v;
@@ -26,7 +25,7 @@ T F(T v) {
 struct Event {
     std::uint32_t code;
     bool nullData;
-    std::vector<std::uint8_t> data;  // the bytes the event's record is known to have
+    std::vector<std::uint8_t> data;  // the record's bytes, where its length is known
     void* context;
     std::thread::id thread;
 
@@ -37,80 +36,49 @@ struct Event {
     }
 };
 
-// Collects the callbacks it is registered for; pass the recorder itself as
-// the callback context.
+// Collects the callbacks it is registered for; the recorder is the context.
 class Recorder {
   public:
     static void Callback(std::uint32_t code, const void* data, void* context) {
         auto* self = static_cast<Recorder*>(context);
-        if (self->hook) self->hook(code, data);
+        if (self->hook) self->hook(code);
         std::size_t length = 0;
-        if (data != nullptr) {
-            if (code == LEAPI_EVENT_SESSION_ESTABLISHED) length = sizeof(LeSessionEstablishedEvent);
-            if (code == LEAPI_EVENT_CHARACTERISTIC_VALUE) {
-                LeValueEventHeader h;
-                std::memcpy(&h, data, sizeof h);
-                length = sizeof h + h.length;
-            }
+        if (data != nullptr && code == LEAPI_EVENT_SESSION_ESTABLISHED) {
+            length = sizeof(LeSessionEstablishedEvent);
+        } else if (data != nullptr && code == LEAPI_EVENT_CHARACTERISTIC_VALUE) {
+            LeValueEventHeader h;
+            std::memcpy(&h, data, sizeof h);
+            length = sizeof h + h.length;
         }
         const auto* bytes = static_cast<const std::uint8_t*>(data);
         std::lock_guard<std::mutex> lock(self->mutex_);
-        self->events_.push_back({code, data == nullptr,
-                                 std::vector<std::uint8_t>(bytes, bytes + length), context,
-                                 std::this_thread::get_id()});
+        self->events_.push_back(
+            {code, data == nullptr, {bytes, bytes + length}, context, std::this_thread::get_id()});
     }
 
     std::vector<Event> Events() {
         std::lock_guard<std::mutex> lock(mutex_);
         return events_;
     }
-    std::vector<Event> Values() {
-        std::vector<Event> out;
-        for (const Event& e : Events()) {
-            if (e.code == LEAPI_EVENT_CHARACTERISTIC_VALUE) out.push_back(e);
-        }
-        return out;
-    }
 
-    // Runs on the stack's thread before the event is recorded.
-    std::function<void(std::uint32_t, const void*)> hook;
+    // Runs on the stack's thread before the event is recorded; set it before
+    // the first event can arrive.
+    std::function<void(std::uint32_t)> hook;
 
   private:
     std::mutex mutex_;
     std::vector<Event> events_;
 };
 
-// A latch a callback can block on until the test opens it.
-class Gate {
-  public:
-    void Open() {
-        std::lock_guard<std::mutex> lock(m_);
-        open_ = true;
-        cv_.notify_all();
-    }
-    void Wait() {
-        std::unique_lock<std::mutex> lock(m_);
-        cv_.wait(lock, [&] { return open_; });
-    }
-
-  private:
-    std::mutex m_;
-    std::condition_variable cv_;
-    bool open_ = false;
-};
-
 inline LeUuid U16(std::uint16_t v) {
-    LeUuid u{};
-    u.value[0] = static_cast<std::uint8_t>(v & 0xFF);
-    u.value[1] = static_cast<std::uint8_t>(v >> 8);
-    return u;
+    return LeUuid{LEAPI_UUID_TYPE_16,
+                  {static_cast<std::uint8_t>(v & 0xFF), static_cast<std::uint8_t>(v >> 8)}};
 }
 
 inline LeUuid DataCharacteristicUuid() {
-    LeUuid u{LEAPI_UUID_TYPE_128,
-             {0x08, 0x59, 0x0F, 0x7E, 0xDB, 0x05, 0x46, 0x7E, 0x87, 0x57, 0x72, 0xF6, 0xFA, 0xEB,
-              0x13, 0xD4}};
-    return u;
+    return LeUuid{LEAPI_UUID_TYPE_128,
+                  {0x08, 0x59, 0x0F, 0x7E, 0xDB, 0x05, 0x46, 0x7E, 0x87, 0x57, 0x72, 0xF6, 0xFA,
+                   0xEB, 0x13, 0xD4}};
 }
 
 struct TestDevice {
@@ -137,8 +105,7 @@ inline CharacteristicValue Value(std::uint16_t handle, std::size_t length, std::
     return v;
 }
 
-// Every test starts from an empty, initialised stack and ends with every
-// callback done, so recorders on the test's stack are never called late.
+// Every test starts from an empty, initialised stack.
 class SimTest : public ::testing::Test {
   protected:
     void SetUp() override {
