@@ -129,6 +129,16 @@ TEST_F(Connect, FailuresLeaveNoConnectionBehind) {
     }
 }
 
+TEST_F(Connect, AndGetRSSIAcceptANameOutsideTheBasicPlane) {
+    testworld::DeviceSpec spec;
+    spec.lastAddressByte = 3;
+    spec.name = "Phone \xF0\x9F\x98\x80";  // U+1F600: a surrogate pair in the record
+    const testworld::TestDevice smiling = testworld::AddDevice(spec);
+    provider->Scan(0);
+    EXPECT_EQ(Outcome([&] { provider->Connect(EntryOf(smiling)); }), "none");
+    EXPECT_EQ(Outcome([&] { provider->GetRSSI(EntryOf(smiling)); }), "none");
+}
+
 TEST_F(Connect, TwiceWithTheSameEntryKeepsOneHandleAndOneSession) {
     const std::uint32_t handle = ConnectPhone();
     const std::uint64_t session = device->SessionHandle();

@@ -257,6 +257,11 @@ TEST_F(Transfer, GetRSSIWithoutSessionOrRegistryDeviceFailsToConnect) {
     };
     provider->Disconnect(ConnectPhone());
     expectNoDevice(phone, "Phone", "session closed");
+    // A later scan registers a new object, without a session, for the same phone.
+    const std::uint32_t handle = ConnectPhone();
+    provider->Scan(0);
+    expectNoDevice(phone, "Phone", "connected through the object of an earlier scan");
+    provider->Disconnect(handle);
     expectNoDevice(tablet, "Tablet", "never connected");
     LeSimRemoveDevice(tablet.id);
     provider->Scan(0);
