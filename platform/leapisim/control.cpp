@@ -81,6 +81,24 @@ LEAPI_API uint32_t LeSimSetDeviceRssi(uint32_t device, int16_t rssi) {
     return LEAPI_SUCCESS;
 }
 
+LEAPI_API uint32_t LeSimDeviceCount(void) {
+    Stack& s = Stack::Instance();
+    Guard lock(s.mutex);
+    return static_cast<uint32_t>(s.devices.size());
+}
+
+LEAPI_API uint32_t LeSimGetDevice(uint32_t device, LeDeviceRecord* record, uint8_t* discoveryFlags,
+                                  int* removed) {
+    Stack& s = Stack::Instance();
+    Guard lock(s.mutex);
+    const leapisim::Device* d = s.FindDevice(device);
+    if (d == nullptr) return LEAPI_ERROR_DEVICE_NOT_FOUND;
+    if (record != nullptr) *record = d->record;
+    if (discoveryFlags != nullptr) *discoveryFlags = d->discoveryFlags;
+    if (removed != nullptr) *removed = d->removed ? 1 : 0;
+    return LEAPI_SUCCESS;
+}
+
 LEAPI_API uint16_t LeSimAddService(uint32_t device, const LeUuid* uuid) {
     Stack& s = Stack::Instance();
     Guard lock(s.mutex);

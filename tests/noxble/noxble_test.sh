@@ -48,6 +48,10 @@ check "demo runs" code 0
 check "demo scans both passes" has "scan: two discovery passes"
 check "demo lists the phone" has "Pixel 8"
 check "demo connects" has "service handle"
+check "demo shows the class filter" has "Galaxy Watch6 e1:52:33:0d:6e:03: left out: class 1/24"
+check "demo shows the name rule" has "(no name) f2:19:84:a5:07:04: left out: it has no name"
+check "demo shows the connectable rule" has "Lobby Display 5c:e0:6b:21:9f:05: listed, but does not accept connections"
+check "demo shows the signal filter" has "iPad (far) 7a:44:c8:16:b3:06: first pass only: heard at -94 dBm"
 check "demo sends and receives the echo" count '           17 bytes "hello from noxble"' 2
 check "demo reports the notification" has 'event: notification'
 check "demo reads the signal" has "-58 dBm"

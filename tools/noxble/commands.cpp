@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "hostsession.h"
+#include "simworld.h"
 #include "tracing.h"
 
 namespace {
@@ -93,7 +94,15 @@ ExitCode RunDemo(const Options& options) {
     std::printf(
         "\n  The module lists phones, tablets and uncategorised devices that have a name;\n"
         "  the second pass also drops devices heard below -90 dBm. Only connectable\n"
-        "  devices of the first pass can be connected.\n\n");
+        "  devices of the first pass can be connected.\n");
+    const auto world = SimulatedWorld();
+    if (!world.empty()) {
+        std::printf("  The simulated stack's world holds %zu devices:\n", world.size());
+        for (const std::string& line : ExplainFilters(world, entries)) {
+            std::printf("    %s\n", line.c_str());
+        }
+    }
+    std::printf("\n");
 
     bool connected = false;
     for (const BleDeviceEntry& entry : entries) {

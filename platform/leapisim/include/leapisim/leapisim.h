@@ -56,6 +56,16 @@ LEAPI_API uint32_t LeSimRemoveDevice(uint32_t device);
  * its scan-time value). Returns 0 or an error code. */
 LEAPI_API uint32_t LeSimSetDeviceRssi(uint32_t device, int16_t rssi);
 
+/* Number of devices ever added since the last reset (removed ones
+ * included); their ids are 1 to that number. */
+LEAPI_API uint32_t LeSimDeviceCount(void);
+
+/* Copies a device's record and discovery flags (either pointer may be NULL);
+ * `removed` tells whether it was removed. Returns 0 or
+ * LEAPI_ERROR_DEVICE_NOT_FOUND. */
+LEAPI_API uint32_t LeSimGetDevice(uint32_t device, LeDeviceRecord* record, uint8_t* discoveryFlags,
+                                  int* removed);
+
 /* ---- GATT database ----------------------------------------------------- */
 
 /* Attribute handles are given out per device in the order things are added,
