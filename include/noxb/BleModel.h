@@ -131,9 +131,12 @@ class BleDevice {
     void SetSession(std::uint64_t session);
     void Retire(std::shared_ptr<void> replaced);
 
-    // Guards sessionHandle, sessionExtra and refreshNeeded, which the stack's
-    // callback thread writes while host operations run.
+    // Guards sessionHandle, sessionExtra, refreshNeeded and linkLost, which
+    // the stack's callback thread writes while host operations run.
     mutable std::mutex sessionGuard;
+    // A session ended by a lost link (event 0x1020) is forgotten without a
+    // close, so the stack may call this device back as long as it lives.
+    bool linkLost = false;
     // Services and characteristics replaced by a refresh: earlier
     // subscriptions still name them, so they live until the session closes.
     std::vector<std::shared_ptr<void>> retired;

@@ -78,12 +78,23 @@ void BleDevice::GATTSessionEstablish() {
 }
 
 void BleDevice::GATTSessionClose() {
-    const std::uint32_t code = LEAPI_GATTSessionClose(SessionHandle());
+    std::uint64_t session;
+    bool lost;
+    {
+        std::lock_guard<std::mutex> hold(sessionGuard);
+        session = sessionHandle;
+        lost = linkLost;
+    }
+    const std::uint32_t code = LEAPI_GATTSessionClose(session);
     SetSession(kNoSession);
     sessionsByAddress.Erase(AddressOf(*this));
-    // The stack calls nothing of this session any more: objects kept for its
-    // callbacks may go.
-    retired.clear();
+    // Only when the stack has let go of every session of this device does it
+    // call nothing back any more. A refused close leaves the session open, and
+    // one forgotten on a lost link is never closed: what their callbacks name
+    // must stay.
+    const bool letGo = !lost && session != kNoSession &&
+                       (code == LEAPI_SUCCESS || code == LEAPI_ERROR_INVALID_SESSION_HANDLE);
+    if (letGo) retired.clear();
     if (code == LEAPI_ERROR_INVALID_SESSION_HANDLE) {
         NOXB_LOG(LogLevel::Error, kModuleBle, "BleDevice::GATTSessionClose",
                  "Failed close GATTSession with error LEAPI_ERROR_INVALID_SESSION_HANDLE");
@@ -91,7 +102,7 @@ void BleDevice::GATTSessionClose() {
         NOXB_LOG(LogLevel::Error, kModuleBle, "BleDevice::GATTSessionClose",
                  "Failed close GATTSession with unknown error");
     }
-    callbackHolders.Release(this);  // may destroy this device: nothing after it
+    if (letGo) callbackHolders.Release(this);  // may destroy this device: nothing after it
 }
 
 void BleDevice::OnDeviceEvent(std::uint32_t event, const void* data, void* context) {
@@ -104,7 +115,11 @@ void BleDevice::OnDeviceCallback(std::uint32_t event, const void* data) {
     switch (event) {
         case LEAPI_EVENT_SESSION_DISCONNECTED:
             sessionsByAddress.Erase(AddressOf(*this));
-            SetSession(kNoSession);
+            {
+                std::lock_guard<std::mutex> hold(sessionGuard);
+                sessionHandle = kNoSession;
+                linkLost = true;
+            }
             if (eventSink != nullptr) eventSink->OnDeviceDisconnected(eventContext, this);
             break;
         case LEAPI_EVENT_SESSION_ESTABLISHED: {
