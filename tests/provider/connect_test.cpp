@@ -22,68 +22,65 @@ using testworld::Trace;
 class Connect : public ProviderTest {};
 class Disconnect : public ProviderTest {};
 
-const std::vector<std::string> kLookups = {"NoxBleProvider::Connect",
-                                           "NoxBleProvider::FindBleDevice", "NoxBleProvider::Scan"};
+TEST_F(Connect, LooksTheDeviceUpAndRescansOnlyWhenTheRegistryLacksIt) {
+    const struct {
+        const char* name;
+        const char* address;
+        bool scanFirst;
+        bool found;
+    } rows[] = {
+        {"Phone", "a0:b1:c2:d3:e4:01", true, true},   // no rescan
+        {"Phone", "a0:b1:c2:d3:e4:01", false, true},  // found by the rescan
+        {"Ghost", "a0:b1:c2:d3:e4:09", true, false},  // not even then
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.name) + (row.scanFirst ? " scanned" : " not scanned"));
+        provider.reset();
+        provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
+        if (row.scanFirst) provider->Scan(0);
+        const auto before = provider->FindBleDevice(EntryOf(phone));
+        Settle();
+        const std::string name = row.name, address = row.address;
+        const BleDeviceEntry entry{std::wstring(name.begin(), name.end()),
+                                   std::wstring(address.begin(), address.end()), true, true};
+        std::uint32_t handle = 0;
+        EXPECT_EQ(Outcome([&] { handle = provider->Connect(entry); }),
+                  row.found ? "none" : "ConnectionFailed");
+        const Lines lines = RecordLines(
+            {"NoxBleProvider::Connect", "NoxBleProvider::FindBleDevice", "NoxBleProvider::Scan"});
+        const bool rescan = !(row.scanFirst && row.found);
+        const auto starts = JournalOf("LEAPI_DevicesDiscoveryStart");
+        ASSERT_EQ(starts.size(), rescan ? 1u : 0u);
+        if (rescan) {
+            EXPECT_EQ(starts[0].args[0], 1u);  // seconds
+            EXPECT_EQ(starts[0].args[1], 2u);  // flags
+        }
+        EXPECT_EQ(JournalOf("LEAPI_GATTSessionEstablishEx").size(), row.found ? 1u : 0u);
+        // A rescan rebuilds the registry with new device objects.
+        const auto after = provider->FindBleDevice(EntryOf(phone));
+        EXPECT_EQ(before == after, !rescan);
+        if (row.found) {
+            EXPECT_EQ(handle, HandleOf(after));
+        }
 
-TEST_F(Connect, FindsAScannedDeviceWithoutRescanningAndNamesTheConnectionByTheDevice) {
-    provider->Scan(0);
-    Settle();
-    const std::uint32_t handle = provider->Connect(EntryOf(phone));
-    const Lines lines = RecordLines(kLookups);
-    EXPECT_TRUE(JournalOf("LEAPI_DevicesDiscoveryStart").empty());
-    const auto dev = provider->FindBleDevice(EntryOf(phone));
-    ASSERT_TRUE(dev);
-    EXPECT_EQ(handle, HandleOf(dev));
-    EXPECT_EQ(dev->SessionHandle(), LeSimSessionOf(phone.id));
-    EXPECT_NE(dev->SessionHandle(), kNoSession);
-    EXPECT_FALSE(dev->RefreshNeeded());
-    if (Trace::Available()) {
-        EXPECT_EQ(lines, (Lines{"I BLE_STRING NoxBleProvider::Connect: connecting to device "
-                                "Phonevia BLE service. Address: a0:b1:c2:d3:e4:01",
-                                "I BLE_STRING NoxBleProvider::FindBleDevice: find BLE decvice "
-                                "Phone in devices list by address",
-                                "I BLE_STRING NoxBleProvider::Connect: connection to device "
-                                "Phonevia BLE service succeed"}));
-    }
-}
-
-TEST_F(Connect, RescansOnceForAnAddressNotInTheRegistry) {
-    // Nothing scanned yet: one first pass finds the phone.
-    const std::uint32_t handle = provider->Connect(EntryOf(phone));
-    const Lines lines = RecordLines(kLookups);
-    const auto starts = JournalOf("LEAPI_DevicesDiscoveryStart");
-    ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(starts[0].args[0], 1u);  // seconds
-    EXPECT_EQ(starts[0].args[1], 2u);  // flags
-    EXPECT_EQ(handle, HandleOf(provider->FindBleDevice(EntryOf(phone))));
-    if (Trace::Available()) {
-        ASSERT_EQ(lines.size(), 5u);
-        EXPECT_EQ(lines[2],
-                  "I BLE_STRING NoxBleProvider::Scan: scan for ble devices using "
-                  "StackApi()->DevicesDiscovery . miliseconds count:0");
-        EXPECT_EQ(lines[1], lines[3]);  // the look-up again
-        EXPECT_NE(lines[4].find("succeed"), std::string::npos);
-    }
-}
-
-TEST_F(Connect, ToAnAddressNobodyHasFailsAfterTheRescanRebuiltTheRegistry) {
-    provider->Scan(0);
-    LeSimRemoveDevice(phone.id);
-    Settle();
-    const BleDeviceEntry ghost{L"Ghost", L"a0:b1:c2:d3:e4:09", true, true};
-    EXPECT_EQ(Outcome([&] { provider->Connect(ghost); }), "ConnectionFailed");
-    const Lines lines = RecordLines(kLookups);
-    EXPECT_EQ(JournalOf("LEAPI_DevicesDiscoveryStart").size(), 1u);
-    EXPECT_TRUE(JournalOf("LEAPI_GATTSessionEstablishEx").empty());
-    // The rescan dropped the phone the first scan had registered.
-    EXPECT_FALSE(provider->FindBleDevice(EntryOf(phone)));
-    if (Trace::Available()) {
-        ASSERT_EQ(lines.size(), 5u);
-        EXPECT_NE(lines[2].find("miliseconds count:0"), std::string::npos);
-        EXPECT_EQ(lines[1], lines[3]);
-        EXPECT_EQ(lines[4],
-                  "E BLE NoxBleProvider::Connect: connection to device failed, couldn't find "
-                  "device");
+        const std::string find = "I BLE_STRING NoxBleProvider::FindBleDevice: find BLE decvice " +
+                                 name + " in devices list by address";
+        Lines expected = {"I BLE_STRING NoxBleProvider::Connect: connecting to device " + name +
+                              "via BLE service. Address: " + address,
+                          find};
+        if (rescan) {
+            expected.push_back(
+                "I BLE_STRING NoxBleProvider::Scan: scan for ble devices using "
+                "StackApi()->DevicesDiscovery . miliseconds count:0");
+            expected.push_back(find);
+        }
+        expected.push_back(row.found ? "I BLE_STRING NoxBleProvider::Connect: connection to "
+                                       "device Phonevia BLE service succeed"
+                                     : "E BLE NoxBleProvider::Connect: connection to device "
+                                       "failed, couldn't find device");
+        if (Trace::Available()) {
+            EXPECT_EQ(lines, expected);
+        }
     }
 }
 
@@ -171,38 +168,36 @@ TEST_F(Connect, AfterANewScanGivesASecondHandleAndBothWorkUntilDisconnected) {
     EXPECT_EQ(Outcome([&] { provider->Send(second, {3}); }), "ServiceNotFound");
 }
 
-TEST_F(Disconnect, ClosesTheSessionAndForgetsTheHandle) {
-    const std::uint32_t handle = ConnectPhone();
-    const std::uint64_t session = device->SessionHandle();
-    provider->Disconnect(handle);
-    const auto closes = JournalOf("LEAPI_GATTSessionClose");
-    ASSERT_EQ(closes.size(), 1u);
-    EXPECT_EQ(closes[0].args[0], session);
-    EXPECT_EQ(closes[0].result, 0u);
-    EXPECT_EQ(device->SessionHandle(), kNoSession);
-    EXPECT_EQ(LeSimSessionCount(), 0u);
-    if (Trace::Available()) {
-        EXPECT_EQ(RecordLines(),
-                  Lines{"I BLE_STRING NoxBleProvider::Disconnect: disconnecting service " +
-                        std::to_string(handle)});
+TEST_F(Disconnect, ClosesTheSessionAndForgetsTheHandleAlsoAfterTheLinkWasLost) {
+    for (const bool lost : {false, true}) {
+        SCOPED_TRACE(lost ? "link lost" : "connected");
+        const std::uint32_t handle = ConnectPhone();
+        const std::uint64_t session = device->SessionHandle();
+        if (lost) {
+            LeSimDropSession(session);
+            LeSimFlushEvents();
+            EXPECT_EQ(device->SessionHandle(), kNoSession);
+        }
+        EXPECT_EQ(Outcome([&] { provider->Disconnect(handle); }), "none");
+        const auto closes = JournalOf("LEAPI_GATTSessionClose");
+        ASSERT_EQ(closes.size(), 1u);
+        EXPECT_EQ(closes[0].args[0], lost ? kNoSession : session);
+        EXPECT_EQ(closes[0].result, lost ? LEAPI_ERROR_INVALID_SESSION_HANDLE : 0u);
+        EXPECT_EQ(device->SessionHandle(), kNoSession);
+        EXPECT_EQ(LeSimSessionCount(), 0u);
+        Lines expected = {"I BLE_STRING NoxBleProvider::Disconnect: disconnecting service " +
+                          std::to_string(handle)};
+        if (lost) {
+            expected.push_back(
+                "E BLE BleDevice::GATTSessionClose: Failed close GATTSession with error "
+                "LEAPI_ERROR_INVALID_SESSION_HANDLE");
+        }
+        if (Trace::Available()) {
+            EXPECT_EQ(RecordLines({"NoxBleProvider::Disconnect", "BleDevice::GATTSessionClose"}),
+                      expected);
+        }
+        EXPECT_EQ(Outcome([&] { provider->Send(handle, {1}); }), "ServiceNotFound");
     }
-    EXPECT_EQ(Outcome([&] { provider->Send(handle, {1}); }), "ServiceNotFound");
-}
-
-TEST_F(Disconnect, AfterTheStackDroppedTheSessionStillForgetsTheHandle) {
-    const std::uint32_t handle = ConnectPhone();
-    LeSimDropSession(device->SessionHandle());
-    LeSimFlushEvents();
-    EXPECT_EQ(device->SessionHandle(), kNoSession);
-    EXPECT_EQ(Outcome([&] { provider->Disconnect(handle); }), "none");
-    if (Trace::Available()) {
-        EXPECT_EQ(RecordLines({"NoxBleProvider::Disconnect", "BleDevice::GATTSessionClose"}),
-                  (Lines{"I BLE_STRING NoxBleProvider::Disconnect: disconnecting service " +
-                             std::to_string(handle),
-                         "E BLE BleDevice::GATTSessionClose: Failed close GATTSession with error "
-                         "LEAPI_ERROR_INVALID_SESSION_HANDLE"}));
-    }
-    EXPECT_EQ(Outcome([&] { provider->Send(handle, {1}); }), "ServiceNotFound");
 }
 
 TEST_F(Disconnect, OfAHandleNotConnectedOnlyLogsAndTouchesNoDevice) {

@@ -68,21 +68,28 @@ TEST_F(Recovery, GivesUpAfterSixFailedRediscoveriesKeepingTheLastSession) {
     }
 }
 
-TEST_F(Recovery, RetriesAFailedEstablishmentAtOnceAndGoesOnWithTheNextAttempt) {
-    ConnectPhone();
-    LeSimScript("LEAPI_ServicesDiscoveryStartByUUID", LEAPI_ERROR_NOT_PERMITTED, 1);
+TEST_F(Recovery, AfterALostLinkRetriesAFailedEstablishmentAtOnceAndGoesOn) {
+    const std::uint32_t handle = ConnectPhone();
+    LeSimDropSession(device->SessionHandle());
+    LeSimFlushEvents();
+    Settle();
     LeSimScript("LEAPI_GATTSessionEstablishEx", LEAPI_ERROR_DEVICE_NOT_FOUND, 1);
-    bool recovered = false;
-    const Timed took = TimedOutcome([&] { recovered = device->RecoveryConnection(); });
-    EXPECT_TRUE(recovered);
-    EXPECT_GE(took.seconds, 1.9);
-    EXPECT_LT(took.seconds, 6.0);
+    const Timed send = TimedOutcome([&] { provider->Send(handle, {4}); });
+    EXPECT_EQ(send.outcome, "none");
+    EXPECT_GE(send.seconds, 1.9);  // two pauses
+    EXPECT_LT(send.seconds, 6.0);
     const auto opens = JournalOf("LEAPI_GATTSessionEstablishEx");
     ASSERT_EQ(opens.size(), 2u);
     EXPECT_EQ(opens[0].result, LEAPI_ERROR_DEVICE_NOT_FOUND);
     EXPECT_EQ(opens[1].result, 0u);
-    EXPECT_EQ(device->SessionHandle(), opens[1].args[4]);
-    EXPECT_EQ(LeSimSubscriptionCount(device->SessionHandle()), 2u);
+    const std::uint64_t reopened = opens[1].args[4];
+    EXPECT_EQ(device->SessionHandle(), reopened);
+    EXPECT_EQ(LeSimSessionOf(phone.id), reopened);
+    const auto writes = JournalOf("LEAPI_CharacteristicWriteLong");
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[0].result, LEAPI_ERROR_INVALID_SESSION_HANDLE);
+    EXPECT_EQ(writes[1].result, 0u);
+    EXPECT_EQ(writes[1].args[0], reopened);
     if (Trace::Available()) {
         EXPECT_EQ(OwnRecords(), (Lines{kOwn + "Start Recovery Connection", Pause(0), Failure(0),
                                        kOwn + "GATTSessionEstablish failed, retry again", Pause(1),
