@@ -69,6 +69,9 @@ void BleDevice::GATTSessionEstablish() {
         if (SessionHandle() != kNoSession) return;
         if (auto known = sessionsByAddress.Find(AddressOf(*this))) {
             SetSession(*known);
+            // Its refresh subscribes this device's objects on that session
+            // too: they must live until it is closed, as after an opening.
+            callbackHolders.Hold(self.lock());
             return;
         }
     }
