@@ -152,6 +152,8 @@ TEST_F(Connect, TwiceWithTheSameEntryKeepsOneHandleAndOneSession) {
 TEST_F(Connect, AfterANewScanGivesASecondHandleAndBothWorkUntilDisconnected) {
     const std::uint32_t first = ConnectPhone();
     provider->Scan(0);
+    // The new object adopts the session the stack has open and subscribes
+    // its own objects on it.
     const std::uint32_t second = provider->Connect(EntryOf(phone));
     EXPECT_NE(first, second);
     Settle();
@@ -162,10 +164,16 @@ TEST_F(Connect, AfterANewScanGivesASecondHandleAndBothWorkUntilDisconnected) {
     ASSERT_EQ(writes.size(), 2u);
     EXPECT_EQ(writes[0].result, 0u);
     EXPECT_EQ(writes[1].result, 0u);
-    provider->Disconnect(first);
-    EXPECT_EQ(Outcome([&] { provider->Send(first, {3}); }), "ServiceNotFound");
+    // The stack refuses the close: the session stays open, and its values
+    // still reach the second object after a new scan let go of it.
+    LeSimScript("LEAPI_GATTSessionClose", LEAPI_ERROR_NOT_PERMITTED, 1);
     EXPECT_EQ(Outcome([&] { provider->Disconnect(second); }), "none");
     EXPECT_EQ(Outcome([&] { provider->Send(second, {3}); }), "ServiceNotFound");
+    provider->Scan(0);
+    EXPECT_EQ(Outcome([&] { provider->Send(first, {3}); }), "none");
+    LeSimFlushEvents();
+    provider->Disconnect(first);
+    EXPECT_EQ(Outcome([&] { provider->Send(first, {3}); }), "ServiceNotFound");
 }
 
 TEST_F(Disconnect, ClosesTheSessionAndForgetsTheHandleAlsoAfterTheLinkWasLost) {
