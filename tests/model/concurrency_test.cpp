@@ -7,52 +7,41 @@
 namespace {
 
 using namespace modeltest;
-using Clock = std::chrono::steady_clock;
 
 class Concurrency : public ModelTest {};
 
 TEST_F(Concurrency, DeviceAndValueEventsRaceOpeningRefreshTransferAndClosing) {
     const TestDevice test = AddDevice();  // echoes writes as notifications too
     const auto device = BleDevice::Create(test.record, &host, Context());
-    host.takeNotifications = true;
+    host.take = true;
     LeSimJournalEnable(0);
     std::atomic<bool> stop{false};
-
     std::thread stack([&] {
         const std::uint8_t bytes[] = {1, 2, 3, 4};
         for (unsigned i = 0; !stop; ++i) {
             std::this_thread::sleep_for(std::chrono::microseconds(100));
             const std::uint64_t session = LeSimSessionOf(test.id);
+            const LeSessionEstablishedEvent established{session, 5};
+            const LeSessionClosedEvent other{session + 1};
             if (session == LEAPI_NO_SESSION) continue;
-            switch (i % 8) {
-                case 0: {
-                    const LeSessionEstablishedEvent event{session, 5};
-                    LeSimRaiseDeviceEvent(session, LEAPI_EVENT_SESSION_ESTABLISHED, &event,
-                                          sizeof event);
-                    break;
-                }
-                case 1: {
-                    const LeSessionClosedEvent event{session + 1};
-                    LeSimRaiseDeviceEvent(session, LEAPI_EVENT_SESSION_CLOSED, &event,
-                                          sizeof event);
-                    break;
-                }
-                case 2:
-                    LeSimRaiseDeviceEvent(session, LEAPI_EVENT_SERVICES_CHANGED, nullptr, 0);
-                    break;
-                case 3:
-                    if (i % 400 == 3) LeSimDropSession(session);  // event 0x1020
-                    break;
-                default:
-                    LeSimRaiseValueEvent(session, test.valueHandle, 3, i & 1, bytes, 4);
+            if (i % 8 == 0) {
+                LeSimRaiseDeviceEvent(session, LEAPI_EVENT_SESSION_ESTABLISHED, &established,
+                                      sizeof established);
+            } else if (i % 8 == 1) {
+                LeSimRaiseDeviceEvent(session, LEAPI_EVENT_SESSION_CLOSED, &other, sizeof other);
+            } else if (i % 8 == 2) {
+                LeSimRaiseDeviceEvent(session, LEAPI_EVENT_SERVICES_CHANGED, nullptr, 0);
+            } else if (i % 400 == 3) {
+                LeSimDropSession(session);  // event 0x1020
+            } else {
+                LeSimRaiseValueEvent(session, test.valueHandle, 3, i & 1, bytes, 4);
             }
         }
     });
-
     int rounds = 0, completed = 0;
     std::vector<std::uint8_t> out;
-    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(1500);
-    while (Clock::now() < end) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+    while (std::chrono::steady_clock::now() < end) {
         try {
             device->GATTSessionEstablish();
             device->RefreshServices();
@@ -69,7 +58,6 @@ TEST_F(Concurrency, DeviceAndValueEventsRaceOpeningRefreshTransferAndClosing) {
     stop = true;
     stack.join();
     LeSimFlushEvents();
-
     EXPECT_GT(rounds, 5);
     EXPECT_GT(completed, 0);
     for (const HostCall& call : host.Calls()) {

@@ -1,22 +1,17 @@
-// The fixture of the device and GATT model tests: a fresh simulated world
-// with the stack initialised, an events object that records what the module
-// tells the host, and the module's process-wide tables emptied afterwards.
+// The model tests' fixture: a fresh simulated world with the stack
+// initialised, an events object recording what the host is told, and the
+// module's process-wide tables emptied afterwards.
 #ifndef NOXB_TESTS_MODEL_MODELTEST_H
 #define NOXB_TESTS_MODEL_MODELTEST_H
 
 #include <gtest/gtest.h>
-#include <leapi/leapi.h>
-#include <leapisim/leapisim.h>
 #include <noxb/BleModel.h>
 #include <noxb/Exceptions.h>
 
 #include <atomic>
-#include <cstdint>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "blegattwrapper/sessiontable.h"
 #include "testworld.h"
@@ -25,32 +20,27 @@ namespace modeltest {
 
 using namespace testworld;
 using Names = std::vector<std::string>;
+using NotFound = noxb::BluetoothProvider::ProviderServiceNotFoundException;
 
-// One call of the host's events object: slot 0 OnDeviceDisconnected, 1
-// OnCharacteristicData, 2 OnSessionEstablished.
+// Slot 0 OnDeviceDisconnected, 1 OnCharacteristicData, 2 OnSessionEstablished.
 struct HostCall {
     int slot;
     void* context;
-    const void* object;
+    const void* object;  // the device or the characteristic
     std::uint64_t session;
     std::thread::id thread;
-    std::string taken;  // what OnCharacteristicData read from the buffer
+    std::string taken;  // what OnCharacteristicData took from the buffer
 };
 
 class HostEvents final : public IBleGattEvents {
   public:
-    void OnDeviceDisconnected(void* ctx, BleDevice* device) override {
-        Add({0, ctx, device, 0, {}, {}});
-    }
+    void OnDeviceDisconnected(void* ctx, BleDevice* device) override { Add(0, ctx, device, 0); }
     void OnCharacteristicData(void* ctx, BleCharacteristicInfo* info) override {
-        HostCall call{1, ctx, info, 0, {}, {}};
-        if (takeNotifications) call.taken = info->characteristic->TakeNotifications();
-        Add(call);
+        Add(1, ctx, info, 0, take ? info->characteristic->TakeNotifications() : "");
     }
     void OnSessionEstablished(void* ctx, std::uint64_t session) override {
-        Add({2, ctx, nullptr, session, {}, {}});
+        Add(2, ctx, nullptr, session);
     }
-
     std::vector<HostCall> Calls() const {
         std::lock_guard<std::mutex> hold(guard);
         return calls;
@@ -59,21 +49,17 @@ class HostEvents final : public IBleGattEvents {
         std::lock_guard<std::mutex> hold(guard);
         calls.clear();
     }
-
-    // Read the notification buffer inside OnCharacteristicData, as a host may.
-    std::atomic<bool> takeNotifications{false};
+    std::atomic<bool> take{false};  // read the buffer inside OnCharacteristicData
 
   private:
-    void Add(HostCall call) {
-        call.thread = std::this_thread::get_id();
+    void Add(int slot, void* ctx, const void* object, std::uint64_t session,
+             std::string taken = {}) {
         std::lock_guard<std::mutex> hold(guard);
-        calls.push_back(std::move(call));
+        calls.push_back({slot, ctx, object, session, std::this_thread::get_id(), taken});
     }
     mutable std::mutex guard;
     std::vector<HostCall> calls;
 };
-
-inline void IgnoreStackEvent(std::uint32_t, const void*, void*) {}
 
 // The code of the NoxBleProviderGeneralException that `call` throws, 0 if none.
 template <class Call>
@@ -93,19 +79,29 @@ inline std::string CheckRecord(std::uint32_t code, const std::string& at) {
 
 class ModelTest : public testing::Test {
   protected:
-    void SetUp() override { Begin(); }
-    void TearDown() override { End(); }
-
+    void SetUp() override {
+        LeSimReset();
+        LeSimSetDiscoveryPace(0);
+        std::uint64_t slot = 0;
+        ASSERT_EQ(LEAPI_Initialize([](std::uint32_t, const void*, void*) {}, nullptr, &slot), 0u);
+        Forget();
+    }
+    void TearDown() override {
+        LeSimFlushEvents();
+        LEAPI_Uninitialize();
+        callbackHolders.ReleaseAll();
+        sessionsByAddress.Clear();
+        LeSimJournalEnable(1);
+    }
     // A fresh world inside one test, for tables of cases.
     void Restart() {
-        End();
-        Begin();
+        TearDown();
+        SetUp();
     }
 
-    void* Context() { return &contextTag; }
+    void* Context() { return &host; }
 
-    // A device with an open session and the stack's report of it delivered;
-    // journal, records and host calls emptied.
+    // A device with an open session; journal, records and host calls emptied.
     std::shared_ptr<BleDevice> Open(const TestDevice& test, IBleGattEvents* sink = nullptr) {
         auto device = BleDevice::Create(test.record, sink, Context());
         device->GATTSessionEstablish();
@@ -113,13 +109,11 @@ class ModelTest : public testing::Test {
         Forget();
         return device;
     }
-
     void Forget() {
         LeSimJournalClear();
         trace.Clear();
         host.Clear();
     }
-
     // Delivers a device event and waits until the module has handled it.
     static void Raise(std::uint64_t session, std::uint32_t event, const void* data = nullptr,
                       std::uint32_t length = 0) {
@@ -127,29 +121,20 @@ class ModelTest : public testing::Test {
         LeSimFlushEvents();
     }
 
-    Names Messages() const { return trace.Messages(); }
+    // The records since the last Forget() as "level module function: message";
+    // checked where a trace session exists.
+    void ExpectRecords(const Names& expected) const {
+        if (!Trace::Available()) return;
+        Names lines;
+        for (const Record& r : trace.Records()) {
+            lines.push_back(std::to_string(r.level) + " " + r.module + " " + r.function + ": " +
+                            r.message);
+        }
+        EXPECT_EQ(lines, expected);
+    }
 
     HostEvents host;
     Trace trace;
-
-  private:
-    void Begin() {
-        LeSimReset();
-        LeSimSetDiscoveryPace(0);
-        std::uint64_t slot = 0;
-        ASSERT_EQ(LEAPI_Initialize(&IgnoreStackEvent, nullptr, &slot), 0u);
-        Forget();
-    }
-    void End() {
-        LeSimFlushEvents();
-        LEAPI_Uninitialize();
-        callbackHolders.ReleaseAll();
-        sessionsByAddress.Clear();
-        LeSimClearScripts();
-        LeSimJournalEnable(1);
-    }
-
-    int contextTag = 0;
 };
 
 }  // namespace modeltest
