@@ -41,8 +41,8 @@ if [ -n "$opt_toolchain" ]; then
   # package's own directory instead of a prefix.
   config=$(find "$prefix" -name noxblegatt-config.cmake)
   configure+=(-DCMAKE_TOOLCHAIN_FILE="$opt_toolchain" -Dnoxblegatt_DIR="$(dirname "$config")")
-  # The module's folder holds leapi.dll and the run-time DLLs.
-  export WINEPATH="$prefix/bin${WINEPATH:+;$WINEPATH}"
+  # The installed tree alone: the module, leapi.dll and the run-time DLLs.
+  export WINEPATH="$prefix/bin"
 else
   configure+=(-DCMAKE_CXX_COMPILER="$opt_cxx" -DCMAKE_PREFIX_PATH="$prefix")
 fi
