@@ -126,7 +126,7 @@ TEST_F(Connect, FailuresLeaveNoConnectionBehind) {
     }
 }
 
-TEST_F(Connect, AndGetRSSIAcceptANameOutsideTheBasicPlane) {
+TEST_F(Connect, AndGetRSSITakeAnyNameAsPlainText) {
     testworld::DeviceSpec spec;
     spec.lastAddressByte = 3;
     spec.name = "Phone \xF0\x9F\x98\x80";  // U+1F600: a surrogate pair in the record
@@ -134,6 +134,14 @@ TEST_F(Connect, AndGetRSSIAcceptANameOutsideTheBasicPlane) {
     provider->Scan(0);
     EXPECT_EQ(Outcome([&] { provider->Connect(EntryOf(smiling)); }), "none");
     EXPECT_EQ(Outcome([&] { provider->GetRSSI(EntryOf(smiling)); }), "none");
+    // Conversions in a host's text are not formatted.
+    trace.Clear();
+    const BleDeviceEntry percent{L"%s%n%s", L"%s:%n", true, true};
+    EXPECT_EQ(Outcome([&] { provider->GetRSSI(percent); }), "ConnectionFailed");
+    if (Trace::Available()) {
+        EXPECT_EQ(RecordLines({"NoxBleProvider::GetRSSI"}).front(),
+                  "I BLE_STRING NoxBleProvider::GetRSSI: retrieving RSSI from device %s%n%s");
+    }
 }
 
 TEST_F(Connect, TwiceWithTheSameEntryKeepsOneHandleAndOneSession) {
