@@ -205,25 +205,6 @@ TEST_F(Transfer, AfterARecoveryTheRepeatedTransferHasTheLastWord) {
     }
 }
 
-TEST_F(Transfer, GetRSSIReadsTheConnectedDevicesSignalStrength) {
-    ConnectPhone();
-    EXPECT_EQ(provider->GetRSSI(EntryOf(phone)), -60);
-    LeSimSetDeviceRssi(phone.id, -42);
-    EXPECT_EQ(provider->GetRSSI(EntryOf(phone)), -42);
-    const auto reads = JournalOf("LEAPI_GATTSessionRSSIGet");
-    ASSERT_EQ(reads.size(), 2u);
-    EXPECT_EQ(reads[1].args[0], device->SessionHandle());
-
-    LeSimScript("LEAPI_GATTSessionRSSIGet", LEAPI_ERROR_NOT_PERMITTED, 1);
-    EXPECT_EQ(Outcome([&] { provider->GetRSSI(EntryOf(phone)); }),
-              General(LEAPI_ERROR_NOT_PERMITTED));
-    if (Trace::Available()) {
-        EXPECT_EQ(RecordLines().back(), "E BLE CheckLeapiReturnCode: CheckLeapiReturnCode error: " +
-                                            Code(LEAPI_ERROR_NOT_PERMITTED) +
-                                            " at LEAPI_GATTSessionRSSIGet");
-    }
-}
-
 TEST_F(Transfer, GetRSSIWithoutSessionOrRegistryDeviceFailsToConnect) {
     testworld::DeviceSpec spec;
     spec.lastAddressByte = 2;
