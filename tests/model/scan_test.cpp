@@ -123,7 +123,11 @@ TEST_F(Scan, OnlyNamedConnectableFirstPassDevicesCanBeFound) {
     EXPECT_EQ(entries[n + 1].name, L"late");
     EXPECT_TRUE(entries[n + 1].connectable);
     EXPECT_FALSE(entries[n + 1].firstPass);
+    trace.Clear();
     EXPECT_FALSE(provider.FindBleDevice(entries[n + 1]));
+    ExpectRecords(
+        {"0 BLE_STRING NoxBleProvider::FindBleDevice: find BLE decvice late in devices "
+         "list by address"});
     EXPECT_FALSE(provider.FindBleDevice({L"", unnamed.Address(), true, true}));
     BleDeviceEntry upper = entries[0];
     for (wchar_t& ch : upper.address) ch = static_cast<wchar_t>(std::towupper(ch));
