@@ -95,39 +95,29 @@ TEST_F(Refresh, ADataServiceOfferedTwiceIsKeptTwiceAndOnlyTheFirstIsSearched) {
 }
 
 TEST_F(Refresh, EveryFailureIsReportedAsServiceNotFoundAndLeavesTheRefreshDue) {
-    const std::string count2 = "SetDescriptor number_of_descriptors:2";
+    const std::string count2 = "SetDescriptor number_of_descriptors:2", check;
+    const std::string count0 = "SetDescriptor number_of_descriptors:0";
+    const std::string noService = "RefreshServices failed couldn't find the service in the device";
+    const std::string noConfiguration = "SetDescriptor did  not find Descriptor";
     const std::vector<LeUuid> usual = {Uuid16(0x2901), Uuid16(0x2902)};
+    const std::vector<LeUuid> other = {Uuid16(0x2901), Uuid16(0x2904)};
+    const Names afterCheck = {kStart, kStrat, check, kFailed};
+    const Names afterCount = {kStart, kStrat, count2, check, kFailed};
     const struct {
         int dataServices;
         bool dataCharacteristic;
         std::vector<LeUuid> descriptors;
         const char* failing;  // a stack call answering kCode
-        Names messages;
+        Names messages;       // `check`: the record of the failed call's check
     } cases[] = {
-        {0,
-         true,
-         usual,
-         nullptr,
-         {kStart, kStrat, "RefreshServices failed couldn't find the service in the device"}},
+        {0, true, usual, nullptr, {kStart, kStrat, noService}},
         {1, false, usual, nullptr, {kStart, kStrat}},
-        {1,
-         true,
-         {Uuid16(0x2901), Uuid16(0x2904)},
-         nullptr,
-         {kStart, kStrat, count2, "SetDescriptor did  not find Descriptor", kFailed}},
-        {1, true, {}, nullptr, {kStart, kStrat, "SetDescriptor number_of_descriptors:0", kFailed}},
-        {1, true, usual, "LEAPI_ServicesDiscoveryStartByUUID", {kStart, "", kFailed}},
-        {1, true, usual, "LEAPI_CharacteristicsDiscoveryGetNext", {kStart, kStrat, "", kFailed}},
-        {1,
-         true,
-         usual,
-         "LEAPI_CharacteristicNotificationSubscribe",
-         {kStart, kStrat, "", kFailed}},
-        {1,
-         true,
-         usual,
-         "LEAPI_CharacteristicDescriptorWrite",
-         {kStart, kStrat, count2, "", kFailed}},
+        {1, true, other, nullptr, {kStart, kStrat, count2, noConfiguration, kFailed}},
+        {1, true, {}, nullptr, {kStart, kStrat, count0, kFailed}},
+        {1, true, usual, "LEAPI_ServicesDiscoveryStartByUUID", {kStart, check, kFailed}},
+        {1, true, usual, "LEAPI_CharacteristicsDiscoveryGetNext", afterCheck},
+        {1, true, usual, "LEAPI_CharacteristicNotificationSubscribe", afterCheck},
+        {1, true, usual, "LEAPI_CharacteristicDescriptorWrite", afterCount},
     };
     const std::uint32_t kCode = LEAPI_ERROR_NOT_PERMITTED;
     for (const auto& c : cases) {
@@ -141,7 +131,7 @@ TEST_F(Refresh, EveryFailureIsReportedAsServiceNotFoundAndLeavesTheRefreshDue) {
         EXPECT_THROW(device->RefreshServices(), NotFound);
         EXPECT_TRUE(device->RefreshNeeded());
         if (!Trace::Available()) continue;
-        Names expected = c.messages;  // "" stands for the check's record
+        Names expected = c.messages;
         for (std::string& m : expected) m = m.empty() ? CheckRecord(kCode, c.failing) : m;
         EXPECT_EQ(trace.Messages(), expected);
         if (expected.size() > 2) {

@@ -92,7 +92,6 @@ TEST_F(Transfer, AReadReturnsExactlyTheBytesReadOrNoneAfterTheTimeOut) {
     EXPECT_TRUE(out.empty());
     EXPECT_GE(Clock::now() - start, milliseconds(250));
     EXPECT_LT(Clock::now() - start, milliseconds(3000));
-    EXPECT_GE(LeSimJournalCount(), 2u);
     EXPECT_LE(LeSimJournalCount(), 5u);
 }
 
