@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   binutils-mingw-w64-x86-64
   wine wine64
+  libxml2-utils
 )
 
 missing=()

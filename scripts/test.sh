@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds every configuration and runs every test: native Linux, the address+
 # undefined and thread sanitizer builds, the Windows x64 cross build under
-# Wine, and the formatting check. Installs missing Debian packages first.
+# Wine, the formatting check and clang-tidy. Installs missing Debian packages
+# first.
 #
 #   scripts/test.sh                 everything
 #   scripts/test.sh linux windows   only the named configurations
@@ -11,7 +12,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh || exit 1
 
 configs=("$@")
-[ ${#configs[@]} -gt 0 ] || configs=(linux asan tsan windows format)
+[ ${#configs[@]} -gt 0 ] || configs=(linux asan tsan windows format tidy)
 jobs="${NOXB_TEST_JOBS:-2}"
 failed=()
 passed=()
@@ -44,9 +45,20 @@ check_format() {
   git ls-files '*.h' '*.hpp' '*.c' '*.cpp' | xargs -r clang-format --dry-run --Werror
 }
 
+check_tidy() {
+  echo "=== tidy: clang-tidy"
+  # The Linux build's compile commands: configuring is enough.
+  cmake --preset linux >/dev/null || return 1
+  git ls-files 'nox_gatt/*.cpp' 'platform/*.cpp' 'tools/*.cpp' |
+    xargs -r -P "$jobs" -n 4 clang-tidy -p build/linux --quiet 2>&1 |
+    grep -v ' warnings\? generated\.$'
+  return "${PIPESTATUS[1]}"
+}
+
 for c in "${configs[@]}"; do
   case "$c" in
     format) check_format ;;
+    tidy) check_tidy ;;
     linux | asan | tsan | windows) build_and_test "$c" ;;
     *) echo "unknown configuration: $c" >&2; false ;;
   esac
