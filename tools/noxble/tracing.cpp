@@ -29,7 +29,9 @@ void SetTraceLevel(TraceLevel level) {
                  "  capture them with:  logman start noxb -p %s 0x%llx %d -o noxb.etl -ets\n"
                  "                      ... run noxble ...\n"
                  "                      logman stop noxb -ets\n"
-                 "  and read them with: tracerpt noxb.etl -o noxb.xml\n",
+                 "  and read them with: tracerpt noxb.etl -o noxb.xml -of XML\n"
+                 "  (with noxblegatt.man registered, the fields have their names: "
+                 "docs/tracing.md)\n",
                  noxb::trace::kProviderName, noxb::trace::kProviderIdText,
                  noxb::trace::kProviderIdText,
                  static_cast<unsigned long long>(noxb::trace::kKeyword),
