@@ -1,12 +1,14 @@
 // The trace manifest that Windows tools decode the module's events with must
 // describe what the module writes: its provider id, events, levels, channel,
 // keyword and the order of the five payload strings.
+#include <etwshim/etwshim.h>
 #include <gtest/gtest.h>
 
 #include <noxb/Trace.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -15,7 +17,6 @@
 #include <vector>
 
 #include "logging/korvelloggerble.h"
-#include "tracecapture.h"
 
 namespace {
 
@@ -74,16 +75,47 @@ std::uint64_t KeywordMask(const std::string& names) {
     return mask;
 }
 
-// Logs one record at each level the module writes and returns the events a
-// trace session receives.
-std::vector<CapturedEvent> WrittenEvents() {
-    TraceCapture capture;
-    capture.Enable(0);
+struct WrittenEvent {
+    EVENT_DESCRIPTOR descriptor;
+    std::vector<std::string> fields;
+};
+
+GUID ProviderId() {
+    GUID id{noxb::trace::kProviderIdData1,
+            noxb::trace::kProviderIdData2,
+            noxb::trace::kProviderIdData3,
+            {}};
+    std::memcpy(id.Data4, noxb::trace::kProviderIdData4, sizeof id.Data4);
+    return id;
+}
+
+// The trace shim's consumer; the module writes on the logging thread.
+void Keep(const GUID* provider, const EVENT_DESCRIPTOR* descriptor, std::uint32_t count,
+          const EVENT_DATA_DESCRIPTOR* items, void* context) {
+    const GUID ours = ProviderId();
+    if (std::memcmp(provider, &ours, sizeof ours) != 0) return;
+    WrittenEvent event{*descriptor, {}};
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const auto* text = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(items[i].Ptr));
+        event.fields.emplace_back(text, items[i].Size > 0 ? items[i].Size - 1 : 0);
+    }
+    static_cast<std::vector<WrittenEvent>*>(context)->push_back(event);
+}
+
+// Logs one record at each level the module writes, as a trace session at
+// every level sees them.
+std::vector<WrittenEvent> WrittenEvents() {
+    std::vector<WrittenEvent> written;
+    const GUID id = ProviderId();
+    EtwShimSetConsumer(&Keep, &written);
+    EtwShimEnableProvider(&id, 0, noxb::trace::kKeyword, 0);
     for (unsigned level = 0; level < 4; ++level) {
         KorvelLoggerBle::Instance()->Log(static_cast<LogLevel>(level), "BLE", "Unit::Step",
                                          "dir\\unit.cpp", 42, "message text");
     }
-    return capture.Events();
+    EtwShimDisableProvider(&id);
+    EtwShimSetConsumer(nullptr, nullptr);
+    return written;
 }
 
 TEST(Manifest, IsTheModulesProvider) {
@@ -102,14 +134,14 @@ TEST(Manifest, IsTheModulesProvider) {
 }
 
 TEST(Manifest, DescribesEveryEventTheModuleWrites) {
-    const std::vector<CapturedEvent> written = WrittenEvents();
+    const std::vector<WrittenEvent> written = WrittenEvents();
     ASSERT_EQ(written.size(), 4u);
     const std::vector<Attributes> events = Elements("event");
     EXPECT_EQ(events.size(), written.size());
     Attributes channel = Only("channel");
     Attributes recordTemplate = Only("template");
     const std::size_t fieldCount = Elements("data").size();
-    for (const CapturedEvent& event : written) {
+    for (const WrittenEvent& event : written) {
         const EVENT_DESCRIPTOR& d = event.descriptor;
         SCOPED_TRACE("event " + std::to_string(d.Id));
         Attributes declared;
@@ -128,7 +160,7 @@ TEST(Manifest, DescribesEveryEventTheModuleWrites) {
 }
 
 TEST(Manifest, NamesThePayloadStringsInTheOrderWritten) {
-    const std::vector<CapturedEvent> written = WrittenEvents();
+    const std::vector<WrittenEvent> written = WrittenEvents();
     ASSERT_FALSE(written.empty());
     const std::map<std::string, std::string> logged = {{"Message", "message text"},
                                                        {"Module", "BLE"},
