@@ -42,10 +42,16 @@ BleCharacteristicInfo::BleCharacteristicInfo(const LeCharacteristicRecord& recor
       uuid(record.uuid) {}
 
 void BleCharacteristicInfo::WriteLong(const std::vector<std::uint8_t>& bytes) {
-    const auto holder =
-        std::make_shared<BleCharacteristic>(characteristicRecord.valueHandle, bytes);
-    const std::uint32_t code =
-        LEAPI_CharacteristicWriteLong(device->SessionHandle(), &holder->value);
+    // The stack reads only the value record, and nobody else sees the write's
+    // holder: the record alone is made, on the stack, as a holder's
+    // constructor would make it (zeroed, handle, length, at most 512 bytes).
+    // A whole holder would also build a notification stream per write.
+    CharacteristicValue value;
+    std::memset(&value, 0, sizeof value);
+    value.handle = characteristicRecord.valueHandle;
+    value.length = static_cast<std::uint16_t>(std::min(bytes.size(), kMaxValueLength));
+    std::copy_n(bytes.begin(), value.length, value.data);
+    const std::uint32_t code = LEAPI_CharacteristicWriteLong(device->SessionHandle(), &value);
     CheckLeapiReturnCode(static_cast<int>(code), "LEAPI_CharacteristicWriteLong");
 }
 
