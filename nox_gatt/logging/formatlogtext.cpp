@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
 
 namespace formatlogtext_detail {
 
@@ -18,12 +20,18 @@ void CopyToBuffer(const char* text, std::size_t length, Buffer& buffer) {
     buffer[kept] = '\0';
 }
 
+// The kept length of a text: up to its first NUL, at most kMaxLogTextLength.
+std::size_t CutLength(const char* text, std::size_t length) {
+    const std::size_t kept = std::min(length, kMaxLogTextLength);
+    const char* nul = std::char_traits<char>::find(text, kept, '\0');
+    return nul == nullptr ? kept : static_cast<std::size_t>(nul - text);
+}
+
 }  // namespace
 
+// The text a copy through the buffer would give, without the buffer.
 std::string CopyCut(const char* text, std::size_t length) {
-    Buffer buffer;
-    CopyToBuffer(text, length, buffer);
-    return std::string(buffer);
+    return std::string(text, CutLength(text, length));
 }
 
 std::string FormatCut(const char* format, std::size_t length, ...) {
@@ -41,3 +49,8 @@ std::string FormatCut(const char* format, std::size_t length, ...) {
 }
 
 }  // namespace formatlogtext_detail
+
+std::string FormatLogText(std::string&& format) {
+    format.resize(formatlogtext_detail::CutLength(format.data(), format.size()));
+    return std::move(format);
+}

@@ -29,6 +29,10 @@ std::string FormatLogText(const char* format, Args... args) {
     }
 }
 
+// A finished text made for this one message is kept, cut like a copy
+// would be (at its first NUL, after kMaxLogTextLength characters).
+std::string FormatLogText(std::string&& format);
+
 template <typename... Args>
 std::string FormatLogText(const std::string& format, Args... args) {
     static_assert((... && (std::is_arithmetic_v<Args> || std::is_pointer_v<Args>)),

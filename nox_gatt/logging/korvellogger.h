@@ -15,6 +15,10 @@ class KorvelLogger {
     // Builds the record (always, whether or not anybody listens) and writes it.
     void Log(LogLevel level, const std::string& module, const std::string& function,
              const std::string& file, unsigned int line, const std::string& message);
+    // The same for pieces made for this one statement, as NOXB_LOG makes
+    // them: the record takes them over instead of copying them.
+    void Log(LogLevel level, std::string&& module, std::string&& function, std::string&& file,
+             unsigned int line, std::string&& message);
 
     virtual void Write(const LogRecord& record) = 0;
 
