@@ -75,7 +75,7 @@ std::shared_ptr<BleDevice> NoxBleProvider::FindBleDevice(const BleDeviceEntry& d
     std::lock_guard<std::mutex> hold(registryGuard);
     for (const auto& candidate : devices) {
         if (!candidate) continue;
-        if (FormatBleAddress(candidate->deviceInfo.address) == device.address) return candidate;
+        if (IsBleAddressText(candidate->deviceInfo.address, device.address)) return candidate;
     }
     return nullptr;
 }

@@ -8,4 +8,7 @@
 // it back, and device look-ups compare it exactly.
 std::wstring FormatBleAddress(const unsigned char* address);
 
+// Whether `text` is exactly FormatBleAddress(address), without making it.
+bool IsBleAddressText(const unsigned char* address, const std::wstring& text);
+
 #endif  // NOXB_TEXTUTIL_BLEADDRESS_H
