@@ -1,5 +1,5 @@
-// Helpers for the simulated stack's tests: a callback recorder, a fixture
-// that starts from an empty world, and small world builders.
+// Helpers for the simulated stack's tests: a callback recorder and a fixture
+// that starts from an empty, initialised stack.
 #ifndef LEAPISIM_TESTS_SIM_TEST_UTIL_H
 #define LEAPISIM_TESTS_SIM_TEST_UTIL_H
 
@@ -13,7 +13,13 @@
 #include <thread>
 #include <vector>
 
+#include "testworld.h"
+
 namespace simtest {
+
+using testworld::DataCharacteristicUuid;
+using testworld::Journal;
+inline LeUuid U16(std::uint16_t v) { return testworld::Uuid16(v); }
 
 // Copies a packed record field, so that gtest (which takes its operands by
 // reference) never binds a reference to a misaligned field.
@@ -70,24 +76,14 @@ class Recorder {
     std::vector<Event> events_;
 };
 
-inline LeUuid U16(std::uint16_t v) {
-    return LeUuid{LEAPI_UUID_TYPE_16,
-                  {static_cast<std::uint8_t>(v & 0xFF), static_cast<std::uint8_t>(v >> 8)}};
-}
-
-inline LeUuid DataCharacteristicUuid() {
-    return LeUuid{LEAPI_UUID_TYPE_128,
-                  {0x08, 0x59, 0x0F, 0x7E, 0xDB, 0x05, 0x46, 0x7E, 0x87, 0x57, 0x72, 0xF6, 0xFA,
-                   0xEB, 0x13, 0xD4}};
-}
-
 struct TestDevice {
     std::uint32_t id;
     LeDeviceRecord record;
 };
 
+// A device without services.
 inline TestDevice AddDevice(std::uint8_t last, const char* name = "Phone", bool connectable = true,
-                            std::uint8_t flags = LEAPI_DISCOVERY_LIVE | LEAPI_DISCOVERY_KNOWN) {
+                            std::uint8_t flags = testworld::kAllPasses) {
     const std::uint8_t address[6] = {0x10, 0x20, 0x30, 0x40, 0x50, last};
     TestDevice d{};
     LeSimMakeDeviceRecord(&d.record, address, name, 2, 12, -60, connectable ? 1 : 0);

@@ -60,7 +60,7 @@ TEST_F(Concurrency, DeviceAndValueEventsRaceOpeningRefreshTransferAndClosing) {
     LeSimFlushEvents();
     EXPECT_GT(rounds, 5);
     EXPECT_GT(completed, 0);
-    for (const HostCall& call : host.Calls()) {
+    for (const Call& call : host.Calls()) {
         EXPECT_EQ(call.context, Context());
         ASSERT_NE(call.thread, std::this_thread::get_id());
     }

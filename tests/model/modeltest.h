@@ -8,10 +8,9 @@
 #include <noxb/BleModel.h>
 #include <noxb/Exceptions.h>
 
-#include <atomic>
-#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "blegattwrapper/sessiontable.h"
 #include "testworld.h"
@@ -19,62 +18,11 @@
 namespace modeltest {
 
 using namespace testworld;
-using Names = std::vector<std::string>;
 using NotFound = noxb::BluetoothProvider::ProviderServiceNotFoundException;
-
-// Slot 0 OnDeviceDisconnected, 1 OnCharacteristicData, 2 OnSessionEstablished.
-struct HostCall {
-    int slot;
-    void* context;
-    const void* object;  // the device or the characteristic
-    std::uint64_t session;
-    std::thread::id thread;
-    std::string taken;  // what OnCharacteristicData took from the buffer
-};
-
-class HostEvents final : public IBleGattEvents {
-  public:
-    void OnDeviceDisconnected(void* ctx, BleDevice* device) override { Add(0, ctx, device, 0); }
-    void OnCharacteristicData(void* ctx, BleCharacteristicInfo* info) override {
-        Add(1, ctx, info, 0, take ? info->characteristic->TakeNotifications() : "");
-    }
-    void OnSessionEstablished(void* ctx, std::uint64_t session) override {
-        Add(2, ctx, nullptr, session);
-    }
-    std::vector<HostCall> Calls() const {
-        std::lock_guard<std::mutex> hold(guard);
-        return calls;
-    }
-    void Clear() {
-        std::lock_guard<std::mutex> hold(guard);
-        calls.clear();
-    }
-    std::atomic<bool> take{false};  // read the buffer inside OnCharacteristicData
-
-  private:
-    void Add(int slot, void* ctx, const void* object, std::uint64_t session,
-             std::string taken = {}) {
-        std::lock_guard<std::mutex> hold(guard);
-        calls.push_back({slot, ctx, object, session, std::this_thread::get_id(), taken});
-    }
-    mutable std::mutex guard;
-    std::vector<HostCall> calls;
-};
-
-// The code of the NoxBleProviderGeneralException that `call` throws, 0 if none.
-template <class Call>
-std::int32_t ThrownCode(Call call) {
-    try {
-        call();
-    } catch (const NoxBleProviderGeneralException& e) {
-        EXPECT_EQ(e.nativeCode, e.leapiCode);
-        return e.leapiCode;
-    }
-    return 0;
-}
+using Call = HostEvents::Call;
 
 inline std::string CheckRecord(std::uint32_t code, const std::string& at) {
-    return "CheckLeapiReturnCode error: " + std::to_string(static_cast<int>(code)) + " at " + at;
+    return "E BLE CheckLeapiReturnCode: CheckLeapiReturnCode error: " + Code(code) + " at " + at;
 }
 
 class ModelTest : public testing::Test {
@@ -121,16 +69,11 @@ class ModelTest : public testing::Test {
         LeSimFlushEvents();
     }
 
-    // The records since the last Forget() as "level module function: message";
-    // checked where a trace session exists.
-    void ExpectRecords(const Names& expected) const {
-        if (!Trace::Available()) return;
-        Names lines;
-        for (const Record& r : trace.Records()) {
-            lines.push_back(std::to_string(r.level) + " " + r.module + " " + r.function + ": " +
-                            r.message);
+    // The records since the last Forget(), checked where a trace session exists.
+    void ExpectRecords(const Lines& expected) const {
+        if (Trace::Available()) {
+            EXPECT_EQ(trace.Of(), expected);
         }
-        EXPECT_EQ(lines, expected);
     }
 
     HostEvents host;

@@ -29,31 +29,28 @@ class Scan : public ModelTest {};
 TEST_F(Scan, TheSecondPassLastsTheLowByteOfTheWholeSeconds) {
     const TestDevice phone = Add(1, "Phone");
     NoxBleProvider provider(nullptr, nullptr);
-    const std::pair<std::int64_t, unsigned> cases[] = {// duration, second pass (0: none)
-                                                       {0, 0},      {999, 0},     {-999, 0},
-                                                       {1000, 1},   {5000, 5},    {5999, 5},
-                                                       {256000, 0}, {300000, 44}, {-1000, 255}};
+    const std::pair<std::int64_t, unsigned> cases[] = {
+        // duration, second pass (0: none)
+        {0, 0}, {999, 0}, {-999, 0}, {1000, 1}, {5999, 5}, {256000, 0}, {300000, 44}, {-1000, 255}};
     for (const auto& [ms, seconds] : cases) {
+        SCOPED_TRACE(ms);
         LeSimJournalClear();
         const std::vector<BleDeviceEntry> entries = provider.Scan(ms);
         const std::vector<LeSimCall> starts = JournalOf("LEAPI_DevicesDiscoveryStart");
-        ASSERT_EQ(starts.size(), seconds != 0 ? 2u : 1u) << ms;
-        EXPECT_EQ(starts[0].args[0], 1u);
-        EXPECT_EQ(starts[0].args[1], 2u);
-        ASSERT_EQ(entries.size(), starts.size()) << ms;  // seen by both passes: listed twice
-        EXPECT_TRUE(entries[0].firstPass);
-        EXPECT_EQ(entries[0].name, L"Phone");
+        ASSERT_EQ(starts.size(), seconds != 0 ? 2u : 1u);
+        EXPECT_TRUE(starts[0].args[0] == 1 && starts[0].args[1] == 2);
+        ASSERT_EQ(entries.size(), starts.size());  // seen by both passes: listed twice
+        EXPECT_TRUE(entries[0].firstPass && entries[0].name == L"Phone");
         EXPECT_EQ(entries[0].address, phone.Address());
         if (seconds == 0) continue;
-        EXPECT_EQ(starts[1].args[0], seconds) << ms;
-        EXPECT_EQ(starts[1].args[1], 1u);
+        EXPECT_TRUE(starts[1].args[0] == seconds && starts[1].args[1] == 1);
         EXPECT_FALSE(entries[1].firstPass);
         EXPECT_EQ(entries[1].address, phone.Address());
     }
     if (Trace::Available()) {
-        EXPECT_EQ(trace.MessagesOf("NoxBleProvider::Scan").back(),
-                  "scan for ble devices using StackApi()->DevicesDiscovery . miliseconds "
-                  "count:-1000");
+        EXPECT_EQ(trace.Of({"NoxBleProvider::Scan"}).back(),
+                  "I BLE_STRING NoxBleProvider::Scan: scan for ble devices using "
+                  "StackApi()->DevicesDiscovery . miliseconds count:-1000");
     }
 }
 
@@ -65,9 +62,8 @@ TEST_F(Scan, TheClassFilterAppliesToBothPassesAndTheSignalFilterToTheSecond) {
     } cases[] = {{1, 24, -60, false, false}, {2, 8, -60, false, false}, {6, 4, -60, false, false},
                  {5, 0, -60, true, true},    {0, 99, -60, true, true},  {1, 16, -60, true, true},
                  {1, 20, -60, true, true},   {1, 28, -60, true, true},  {2, 4, -60, true, true},
-                 {2, 12, -60, true, true},   {2, 12, -91, true, false}, {2, 12, -90, true, true},
-                 {0, 0, -128, true, false}};
-    std::vector<std::pair<std::wstring, bool>> expected, second;
+                 {2, 12, -91, true, false},  {2, 12, -90, true, true},  {0, 0, -128, true, false}};
+    std::vector<std::pair<std::wstring, bool>> expected, second, got;
     std::uint8_t last = 0;
     for (const auto& c : cases) {
         const TestDevice test = Add(++last, "d", c.major, c.minor, c.rssi);
@@ -76,7 +72,6 @@ TEST_F(Scan, TheClassFilterAppliesToBothPassesAndTheSignalFilterToTheSecond) {
     }
     expected.insert(expected.end(), second.begin(), second.end());
     NoxBleProvider provider(nullptr, nullptr);
-    std::vector<std::pair<std::wstring, bool>> got;
     for (const BleDeviceEntry& entry : provider.Scan(1000)) {
         got.emplace_back(entry.address, entry.firstPass);
     }
@@ -103,8 +98,7 @@ TEST_F(Scan, OnlyNamedConnectableFirstPassDevicesCanBeFound) {
     }
     std::fill(std::begin(record.name), std::end(record.name), std::uint16_t{'n'});  // no NUL
     record.connectable = 1;
-    ++address[5];
-    std::copy(address, address + 6, record.address);
+    record.address[5] = ++address[5];
     LeSimAddDevice(&record, LEAPI_DISCOVERY_KNOWN);
     const TestDevice unnamed = Add(0x41, "", 2, 12, -50, LEAPI_DISCOVERY_KNOWN);
     Add(0x42, "late", 2, 12, -50, LEAPI_DISCOVERY_LIVE);
@@ -120,13 +114,12 @@ TEST_F(Scan, OnlyNamedConnectableFirstPassDevicesCanBeFound) {
     }
     EXPECT_EQ(entries[n].name, std::wstring(249, L'n'));
     EXPECT_TRUE(provider.FindBleDevice(entries[n]));
-    EXPECT_EQ(entries[n + 1].name, L"late");
-    EXPECT_TRUE(entries[n + 1].connectable);
+    EXPECT_TRUE(entries[n + 1].name == L"late" && entries[n + 1].connectable);
     EXPECT_FALSE(entries[n + 1].firstPass);
     trace.Clear();
     EXPECT_FALSE(provider.FindBleDevice(entries[n + 1]));
     ExpectRecords(
-        {"0 BLE_STRING NoxBleProvider::FindBleDevice: find BLE decvice late in devices "
+        {"I BLE_STRING NoxBleProvider::FindBleDevice: find BLE decvice late in devices "
          "list by address"});
     EXPECT_FALSE(provider.FindBleDevice({L"", unnamed.Address(), true, true}));
     BleDeviceEntry upper = entries[0];
@@ -144,9 +137,8 @@ TEST_F(Scan, ABusyRadioIsAskedAgainForAboutSixSeconds) {
     EXPECT_GE(Clock::now() - start, std::chrono::seconds(5));
     EXPECT_LE(Clock::now() - start, std::chrono::seconds(12));
     const std::size_t starts = LeSimJournalCount();
-    EXPECT_GE(starts, 40u);
-    EXPECT_LE(starts, 70u);
-    EXPECT_EQ(JournalNames(), Names(starts, "LEAPI_DevicesDiscoveryStart"));
+    EXPECT_TRUE(starts >= 40 && starts <= 70) << starts;
+    EXPECT_EQ(JournalNames(), Lines(starts, "LEAPI_DevicesDiscoveryStart"));
 }
 
 TEST_F(Scan, AStartThatSucceedsLateStillFindsAndOneThatFailsIsNotRetried) {
@@ -173,17 +165,17 @@ TEST_F(Scan, AFailingDiscoveryEndThrowsAndKeepsOnlyFinishedPasses) {
     Forget();
     const std::uint32_t code = LEAPI_ERROR_INVALID_DISCOVERY_HANDLE;
     LeSimScript("LEAPI_DevicesDiscoveryEnd", code, 1);
-    EXPECT_EQ(ThrownCode([&] { provider.Scan(1000); }), static_cast<int>(code));
+    EXPECT_EQ(Outcome([&] { provider.Scan(1000); }), General(code));
     EXPECT_FALSE(provider.FindBleDevice(entry));
     EXPECT_EQ(JournalOf("LEAPI_DevicesDiscoveryStart").size(), 1u);
     if (Trace::Available()) {
-        EXPECT_EQ(trace.MessagesOf("CheckLeapiReturnCode"),
-                  Names{CheckRecord(code, "LEAPI_DevicesDiscoveryEnd")});
+        EXPECT_EQ(trace.Of({"CheckLeapiReturnCode"}),
+                  Lines{CheckRecord(code, "LEAPI_DevicesDiscoveryEnd")});
     }
     // In the second pass: the first pass's devices stay.
     LeSimScript("LEAPI_DevicesDiscoveryEnd", 0, 1);
     LeSimScript("LEAPI_DevicesDiscoveryEnd", code, 1);
-    EXPECT_EQ(ThrownCode([&] { provider.Scan(1000); }), static_cast<int>(code));
+    EXPECT_EQ(Outcome([&] { provider.Scan(1000); }), General(code));
     EXPECT_TRUE(provider.FindBleDevice(entry));
 }
 

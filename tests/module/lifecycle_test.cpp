@@ -1,9 +1,9 @@
-// Provider construction and destruction against the simulated stack.
+// Provider construction and destruction against the simulated stack: the
+// calls it makes and the records it writes.
 #include <gtest/gtest.h>
 
 #include <leapi/leapi.h>
 #include <leapisim/leapisim.h>
-#include <noxb/Exceptions.h>
 
 #include <cstdint>
 #include <memory>
@@ -11,91 +11,116 @@
 #include <vector>
 
 #include "blegattwrapper/noxbleprovider.h"
-#include "stackjournal.h"
+#include "testworld.h"
 
 namespace {
 
-using Names = std::vector<std::string>;
+using testworld::CallsWithResults;
+using testworld::Code;
+using testworld::Lines;
+using testworld::Trace;
 
 class Lifecycle : public testing::Test {
   protected:
     void SetUp() override { LeSimReset(); }
     void TearDown() override { LeSimReset(); }
+    Trace trace;
 };
+
+const std::string kMade = "I BLE_STRING NoxBleProvider::NoxBleProvider: ";
+const std::string kGone = "I BLE_STRING NoxBleProvider::~NoxBleProvider: ";
+const Lines kMadeRecords = {kMade + "start constructing NoxBleProvider",
+                            kMade + "Initialize succeed or provider already exists"};
+const std::string kUninitFailed =
+    "E BLE CheckLeapiReturnCode: CheckLeapiReturnCode error: " + Code(LEAPI_ERROR_NOT_INITIALIZED) +
+    " at LEAPI_Uninitialize";
 
 TEST_F(Lifecycle, InitializeHandsTheStackTheWrapperAndItsCallback) {
     auto provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
-    EXPECT_TRUE(provider->StackInitialised());
-    const std::vector<LeSimCall> calls = StackJournal();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_STREQ(calls[0].function, "LEAPI_Initialize");
-    EXPECT_EQ(calls[0].result, 0u);
-    ASSERT_EQ(calls[0].argCount, 3u);
+    const LeSimCall call = testworld::Journal().at(0);
+    ASSERT_EQ(call.argCount, 3u);
     const LeCallback callback = LeStackApi::OnStackEvent;
-    EXPECT_EQ(calls[0].args[0], reinterpret_cast<std::uintptr_t>(callback));
-    EXPECT_EQ(calls[0].args[1], reinterpret_cast<std::uintptr_t>(provider->StackApi()));
-    EXPECT_NE(calls[0].args[2], 0u);
-
-    provider.reset();
-    EXPECT_EQ(StackCallNames(), (Names{"LEAPI_Initialize", "LEAPI_Uninitialize"}));
-}
-
-TEST_F(Lifecycle, AlreadyInitialisedCountsAsInitialised) {
-    LeSimScript("LEAPI_Initialize", LEAPI_ALREADY_INITIALIZED, 1);
-    auto provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
-    EXPECT_TRUE(provider->StackInitialised());
-    provider.reset();
-    EXPECT_EQ(StackCallNames(), (Names{"LEAPI_Initialize", "LEAPI_Uninitialize"}));
-}
-
-TEST_F(Lifecycle, FailedInitialisationStillYieldsAProviderThatNeverUninitialises) {
-    LeSimScript("LEAPI_Initialize", LEAPI_ERROR_NOT_PERMITTED, 1);
-    auto provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
-    EXPECT_FALSE(provider->StackInitialised());
-    EXPECT_TRUE(provider->Reserved7());
-    provider.reset();
-    EXPECT_EQ(StackCallNames(), Names{"LEAPI_Initialize"});
-}
-
-TEST_F(Lifecycle, FailedUninitialisationDoesNotLeaveTheDestructor) {
-    auto provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
-    LeSimScript("LEAPI_Uninitialize", LEAPI_ERROR_NOT_INITIALIZED, 1);
-    provider.reset();  // a throwing destructor would end the process here
-    const std::vector<LeSimCall> calls = StackJournal();
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[1].result, LEAPI_ERROR_NOT_INITIALIZED);
-}
-
-TEST_F(Lifecycle, EveryInitialisedProviderUninitialisesOnce) {
-    auto first = std::make_unique<NoxBleProvider>(nullptr, nullptr);
-    auto second = std::make_unique<NoxBleProvider>(nullptr, nullptr);
-    EXPECT_TRUE(first->StackInitialised());
-    EXPECT_TRUE(second->StackInitialised());
-    first.reset();
-    second.reset();
-    const std::vector<LeSimCall> calls = StackJournal();
-    EXPECT_EQ(StackCallNames(), (Names{"LEAPI_Initialize", "LEAPI_Initialize", "LEAPI_Uninitialize",
-                                       "LEAPI_Uninitialize"}));
-    ASSERT_EQ(calls.size(), 4u);
-    EXPECT_EQ(calls[1].result, LEAPI_ALREADY_INITIALIZED);
-    // The stack is gone after the first: the second fails, and is only logged.
-    EXPECT_EQ(calls[2].result, 0u);
-    EXPECT_EQ(calls[3].result, LEAPI_ERROR_NOT_INITIALIZED);
-}
-
-TEST_F(Lifecycle, StackWideEventsAreIgnored) {
-    auto provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
+    EXPECT_EQ(call.args[0], reinterpret_cast<std::uintptr_t>(callback));
+    EXPECT_EQ(call.args[1], reinterpret_cast<std::uintptr_t>(provider->StackApi()));
+    EXPECT_NE(call.args[2], 0u);
+    // Stack-wide events change nothing.
     const std::uint32_t radioState = 1;
-    unsigned char device[14] = {0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13};
-    const std::uint64_t before = LeSimDeliveredEventCount();
-    EXPECT_EQ(LeSimRaiseStackEvent(LEAPI_EVENT_RADIO_STATE, &radioState, sizeof radioState), 0u);
-    EXPECT_EQ(LeSimRaiseStackEvent(LEAPI_EVENT_DEVICE_PAIRED, device, sizeof device), 0u);
-    EXPECT_EQ(LeSimRaiseStackEvent(LEAPI_EVENT_DEVICE_LOST, device, sizeof device), 0u);
-    EXPECT_EQ(LeSimRaiseStackEvent(0x9999, nullptr, 0), 0u);
+    const unsigned char device[14] = {0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13};
+    LeSimRaiseStackEvent(LEAPI_EVENT_RADIO_STATE, &radioState, sizeof radioState);
+    LeSimRaiseStackEvent(LEAPI_EVENT_DEVICE_LOST, device, sizeof device);
+    LeSimRaiseStackEvent(0x9999, nullptr, 0);
     LeSimFlushEvents();
-    EXPECT_EQ(LeSimDeliveredEventCount() - before, 4u);
-    provider.reset();
-    EXPECT_EQ(StackCallNames(), (Names{"LEAPI_Initialize", "LEAPI_Uninitialize"}));
+    EXPECT_EQ(LeSimDeliveredEventCount(), 3u);
+    EXPECT_EQ(testworld::JournalNames(), Lines{"LEAPI_Initialize"});
+}
+
+TEST_F(Lifecycle, OnlyAnInitialisedProviderUninitialisesAndAFailureStaysInside) {
+    const std::string initFailed = "LEAPI_Initialize=" + Code(LEAPI_ERROR_NOT_PERMITTED);
+    const struct {
+        std::uint32_t initialize, uninitialize;
+        bool initialised;
+        Lines calls, records;
+    } rows[] = {
+        {0,
+         0,
+         true,
+         {"LEAPI_Initialize", "LEAPI_Uninitialize"},
+         {kMadeRecords[0], kMadeRecords[1], kGone + "start destruct NoxBleProvider",
+          kGone + "Uninitialization succeed"}},
+        {LEAPI_ERROR_NOT_PERMITTED,
+         0,
+         false,
+         {initFailed},
+         {kMade + "start constructing NoxBleProvider", kMade + "initialize failed",
+          kGone + "start destruct NoxBleProvider", kGone + "provider already Uninitialized"}},
+        // A throwing destructor would end the process here.
+        {0,
+         LEAPI_ERROR_NOT_INITIALIZED,
+         true,
+         {"LEAPI_Initialize", "LEAPI_Uninitialize=" + Code(LEAPI_ERROR_NOT_INITIALIZED)},
+         {kMadeRecords[0], kMadeRecords[1], kGone + "start destruct NoxBleProvider",
+          kUninitFailed}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.calls.back());
+        LeSimReset();
+        trace.Clear();
+        LeSimScript("LEAPI_Initialize", row.initialize, 1);
+        auto provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
+        EXPECT_EQ(provider->StackInitialised(), row.initialised);
+        EXPECT_TRUE(provider->Reserved7());
+        LeSimScript("LEAPI_Uninitialize", row.uninitialize, 1);
+        provider.reset();
+        EXPECT_EQ(CallsWithResults(), row.calls);
+        if (Trace::Available()) {
+            EXPECT_EQ(trace.Of(), row.records);
+        }
+    }
+}
+
+// A second provider finds the stack initialised (0x6AEA0025) and counts as
+// initialised. There is no count of providers: the first to go uninitialises
+// the stack for both.
+TEST_F(Lifecycle, TwoInitialisedProvidersEachUninitialiseOnce) {
+    auto first = std::make_unique<NoxBleProvider>(nullptr, nullptr);
+    trace.Clear();
+    auto second = std::make_unique<NoxBleProvider>(nullptr, nullptr);
+    EXPECT_TRUE(first->StackInitialised() && second->StackInitialised());
+    if (Trace::Available()) {
+        EXPECT_EQ(trace.Of(), kMadeRecords);
+    }
+    trace.Clear();
+    second.reset();
+    first.reset();
+    EXPECT_EQ(
+        CallsWithResults(),
+        (Lines{"LEAPI_Initialize", "LEAPI_Initialize=" + Code(LEAPI_ALREADY_INITIALIZED),
+               "LEAPI_Uninitialize", "LEAPI_Uninitialize=" + Code(LEAPI_ERROR_NOT_INITIALIZED)}));
+    if (Trace::Available()) {
+        EXPECT_EQ(trace.Of(), (Lines{kGone + "start destruct NoxBleProvider",
+                                     kGone + "Uninitialization succeed",
+                                     kGone + "start destruct NoxBleProvider", kUninitFailed}));
+    }
 }
 
 }  // namespace

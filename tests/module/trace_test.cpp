@@ -17,23 +17,20 @@
 namespace {
 
 constexpr std::uint64_t kKeyword = noxb::trace::kKeyword;
+using Ids = std::vector<std::uint16_t>;
+const Ids kAll = {2012, 2011, 2010, 2009};  // Info, Warning, Error, Critical
 
-void LogAt(LogLevel level, const std::string& message = "m") {
-    KorvelLoggerBle::Instance()->Log(level, "BLE", "F::G", "a\\b.cpp", 1, message);
+void Log(LogLevel level, const std::string& function = "F::G", const std::string& file = "a\\b.c",
+         unsigned line = 1, const std::string& message = "m") {
+    KorvelLoggerBle::Instance()->Log(level, "BLE", function, file, line, message);
 }
 
-LogLevel Level(unsigned value) { return static_cast<LogLevel>(value); }
-
 // Logs once at each level 0..4 and 255; returns the ids written.
-std::vector<std::uint16_t> IdsWrittenForEveryLevel(TraceCapture& capture) {
+Ids IdsWrittenForEveryLevel(TraceCapture& capture) {
     capture.Clear();
-    for (unsigned level : {0u, 1u, 2u, 3u, 4u, 255u}) {
-        LogAt(Level(level));
-    }
-    std::vector<std::uint16_t> ids;
-    for (const CapturedEvent& event : capture.Events()) {
-        ids.push_back(event.descriptor.Id);
-    }
+    for (unsigned level : {0u, 1u, 2u, 3u, 4u, 255u}) Log(static_cast<LogLevel>(level));
+    Ids ids;
+    for (const CapturedEvent& event : capture.Events()) ids.push_back(event.descriptor.Id);
     return ids;
 }
 
@@ -43,84 +40,54 @@ CapturedEvent OnlyEvent(const TraceCapture& capture) {
     return events.empty() ? CapturedEvent{} : events.front();
 }
 
-using Ids = std::vector<std::uint16_t>;
-
-TEST(Trace, NothingIsWrittenBeforeEnableOrAfterDisable) {
+TEST(Trace, EnablesTheEventsWhoseLevelAndKeywordMatchAndNothingBeforeOrAfter) {
     TraceCapture capture;
     EXPECT_EQ(IdsWrittenForEveryLevel(capture), Ids{});
-    capture.Enable(0);
-    EXPECT_EQ(IdsWrittenForEveryLevel(capture), (Ids{2012, 2011, 2010, 2009}));
+    const struct {
+        std::uint8_t level;
+        std::uint64_t matchAny, matchAll;
+        Ids written;
+    } rows[] = {
+        {0, kKeyword, 0, kAll},
+        {255, kKeyword, kKeyword, kAll},
+        {3, kKeyword, 0, {2011, 2010, 2009}},
+        {2, kKeyword, 0, {2010, 2009}},
+        {1, ~0ull, 0, {2009}},
+        {4, 0, 0, {}},
+        {4, 0x1, 0, {}},
+        {4, kKeyword, kKeyword | 0x1, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << int{row.level} << " " << row.matchAny);
+        capture.Enable(row.level, row.matchAny, row.matchAll);
+        EXPECT_EQ(IdsWrittenForEveryLevel(capture), row.written);
+    }
     capture.Disable();
     EXPECT_EQ(IdsWrittenForEveryLevel(capture), Ids{});
 }
-
-struct EnableCase {
-    const char* name;
-    std::uint8_t level;
-    std::uint64_t matchAny;
-    std::uint64_t matchAll;
-    Ids written;  // in the order Info, Warning, Error, Critical
-};
-
-class TraceEnable : public testing::TestWithParam<EnableCase> {};
-
-TEST_P(TraceEnable, EnablesTheEventsWhoseLevelAndKeywordMatch) {
-    const EnableCase& c = GetParam();
-    TraceCapture capture;
-    capture.Enable(c.level, c.matchAny, c.matchAll);
-    EXPECT_EQ(IdsWrittenForEveryLevel(capture), c.written);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    LevelsAndKeywords, TraceEnable,
-    testing::Values(EnableCase{"LevelZero", 0, kKeyword, 0, {2012, 2011, 2010, 2009}},
-                    EnableCase{"Level4", 4, kKeyword, 0, {2012, 2011, 2010, 2009}},
-                    EnableCase{"Level255", 255, kKeyword, 0, {2012, 2011, 2010, 2009}},
-                    EnableCase{"Level3", 3, kKeyword, 0, {2011, 2010, 2009}},
-                    EnableCase{"Level2", 2, kKeyword, 0, {2010, 2009}},
-                    EnableCase{"Level1AnyKeyword", 1, ~0ull, 0, {2009}},
-                    EnableCase{"NoMatchAny", 4, 0, 0, {}},
-                    EnableCase{"OtherKeywordOnly", 4, 0x1, 0, {}},
-                    EnableCase{
-                        "MatchAllSatisfied", 4, kKeyword, kKeyword, {2012, 2011, 2010, 2009}},
-                    EnableCase{"MatchAllUnsatisfied", 4, kKeyword, kKeyword | 0x1, {}}),
-    [](const testing::TestParamInfo<EnableCase>& tested) {
-        return std::string(tested.param.name);
-    });
 
 TEST(Trace, ControlCodesOtherThanEnableAndDisableChangeNothing) {
     EventProviderContext context;
     ApplyEnableRequest(context, 1, 2, kKeyword, 0);
     ApplyEnableRequest(context, 2, 4, 0, 0);
     EXPECT_EQ(context.enableBitMask.load(), 0x3u);
-    EXPECT_EQ(context.level.load(), 2);
     EXPECT_EQ(context.isEnabled.load(), 1u);
     ApplyEnableRequest(context, 0, 4, kKeyword, kKeyword);
     EXPECT_EQ(context.enableBitMask.load(), 0u);
     EXPECT_EQ(context.isEnabled.load(), 0u);
-    EXPECT_EQ(context.matchAnyKeyword.load(), 0u);
 }
 
-TEST(Trace, DescriptorsOfTheFourEvents) {
+TEST(Trace, EventsAreFiveTerminatedStringsInOrderUnderTheirDescriptor) {
     TraceCapture capture;
     capture.Enable(0);
     for (unsigned level = 0; level < 4; ++level) {
         capture.Clear();
-        LogAt(Level(level));
+        Log(static_cast<LogLevel>(level));
         const EVENT_DESCRIPTOR d = OnlyEvent(capture).descriptor;
-        EXPECT_EQ(d.Id, 2012 - level);
-        EXPECT_EQ(d.Level, 4 - level);
-        EXPECT_EQ(d.Version, 0);
-        EXPECT_EQ(d.Channel, 17);
-        EXPECT_EQ(d.Opcode, 0);
-        EXPECT_EQ(d.Task, 0);
-        EXPECT_EQ(d.Keyword, kKeyword);
+        EXPECT_TRUE(d.Id == 2012 - level && d.Level == 4 - level) << level;
+        EXPECT_TRUE(d.Channel == 17 && d.Keyword == kKeyword) << level;
     }
-}
-
-TEST(Trace, PayloadIsFiveTerminatedStringsInOrder) {
-    TraceCapture capture;
-    capture.Enable(0);
+    capture.Clear();
     KorvelLoggerBle::Instance()->Log(LogLevel::Error, "BLE", "NoxBleProvider::Connect",
                                      "nox_gatt\\blegattwrapper\\noxbleprovider.cpp", 42,
                                      "Connect did not get the lock");
@@ -132,77 +99,45 @@ TEST(Trace, PayloadIsFiveTerminatedStringsInOrder) {
     EXPECT_EQ(event.sizes, (std::vector<std::uint32_t>{29, 4, 24, 3, 19}));
 }
 
-TEST(Trace, FunctionNameLosesWhatPrecedesTheFirstColonsWhenItMentionsNoxb) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"noxb::BluetoothProvider::ConnectionFailedException",
-         "BluetoothProvider::ConnectionFailedException"},
-        {"NoxBleProvider::Connect", "NoxBleProvider::Connect"},
-        {"a::noxb::b", "noxb::b"},
-        {"noxb::", ""},
-        {"noxb:", "noxb:"},
-        {"xnoxb::y", "y"},
-        {"CheckLeapiReturnCode", "CheckLeapiReturnCode"},
-        {"", ""},
+// The function loses what precedes the first "::" when it mentions noxb; the
+// file keeps what follows the last backslash; the line is unsigned decimal.
+TEST(Trace, FunctionFileAndLineFieldsAreCutAsRecorded) {
+    const struct {
+        const char *function, *file;
+        unsigned line;
+        const char *recordedFunction, *recordedFile, *recordedLine;
+    } rows[] = {
+        {"noxb::BluetoothProvider::ConnectionFailedException", "nox_gatt\\x\\dllmain.cpp", 0,
+         "BluetoothProvider::ConnectionFailedException", "dllmain.cpp", "0"},
+        {"NoxBleProvider::Connect", "dllmain.cpp", 4294967295u, "NoxBleProvider::Connect",
+         "dllmain.cpp", "4294967295"},
+        {"a::noxb::b", "nox_gatt/noxblegatt/dllmain.cpp", 7, "noxb::b",
+         "nox_gatt/noxblegatt/dllmain.cpp", "7"},
+        {"noxb::", "C:\\src/x\\y/z.cpp", 1, "", "y/z.cpp", "1"},
+        {"noxb:", "nox_gatt\\", 1, "noxb:", "", "1"},
+        {"xnoxb::y", "f", 1, "y", "f", "1"},
+        {"", "f", 1, "", "f", "1"},
     };
     TraceCapture capture;
     capture.Enable(4);
-    for (const auto& c : cases) {
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.function);
         capture.Clear();
-        KorvelLoggerBle::Instance()->Log(LogLevel::Info, "BLE_STRING", c.first, "f", 1, "m");
+        Log(LogLevel::Info, row.function, row.file, row.line);
         const CapturedEvent event = OnlyEvent(capture);
-        EXPECT_EQ(event.Function(), c.second) << c.first;
-        EXPECT_EQ(event.sizes.at(noxb::trace::kFunction), c.second.size() + 1) << c.first;
+        EXPECT_EQ(event.Function(), row.recordedFunction);
+        EXPECT_EQ(event.File(), row.recordedFile);
+        EXPECT_EQ(event.Line(), row.recordedLine);
+        for (const auto field : {noxb::trace::kFunction, noxb::trace::kFile, noxb::trace::kLine}) {
+            EXPECT_EQ(event.sizes.at(field), event.fields.at(field).size() + 1);
+        }
     }
 }
 
-TEST(Trace, FileIsTheTextAfterTheLastBackslash) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"nox_gatt\\noxblegatt\\dllmain.cpp", "dllmain.cpp"},
-        {"dllmain.cpp", "dllmain.cpp"},
-        {"nox_gatt/noxblegatt/dllmain.cpp", "nox_gatt/noxblegatt/dllmain.cpp"},
-        {"C:\\src/x\\y/z.cpp", "y/z.cpp"},
-        {"nox_gatt\\", ""},
-    };
-    TraceCapture capture;
-    capture.Enable(4);
-    for (const auto& c : cases) {
-        capture.Clear();
-        KorvelLoggerBle::Instance()->Log(LogLevel::Info, "BLE_STRING", "F::G", c.first, 1, "m");
-        const CapturedEvent event = OnlyEvent(capture);
-        EXPECT_EQ(event.File(), c.second) << c.first;
-        EXPECT_EQ(event.sizes.at(noxb::trace::kFile), c.second.size() + 1) << c.first;
-    }
-}
-
-TEST(Trace, LineIsUnsignedDecimal) {
-    TraceCapture capture;
-    capture.Enable(4);
-    for (unsigned line : {0u, 7u, 4294967295u}) {
-        KorvelLoggerBle::Instance()->Log(LogLevel::Info, "BLE_STRING", "F::G", "f", line, "m");
-    }
-    const std::vector<CapturedEvent> events = capture.Events();
-    ASSERT_EQ(events.size(), 3u);
-    EXPECT_EQ(events[0].Line(), "0");
-    EXPECT_EQ(events[1].Line(), "7");
-    EXPECT_EQ(events[2].Line(), "4294967295");
-    EXPECT_EQ(events[2].sizes.at(noxb::trace::kLine), 11u);
-}
-
-TEST(Trace, LogStatementRecordsItsOwnFileAndLine) {
+TEST(Trace, LogStatementsRecordTheirPlaceCutMessagesAt1023AndKeepHostText) {
     TraceCapture capture;
     capture.Enable(4);
     const unsigned line = __LINE__ + 1;
-    NOXB_LOG(LogLevel::Info, kModuleBleString, "Trace::Test", "statement");
-    const CapturedEvent event = OnlyEvent(capture);
-    EXPECT_EQ(event.File(), "trace_test.cpp");
-    EXPECT_EQ(event.Line(), std::to_string(line));
-    EXPECT_EQ(event.Module(), "BLE_STRING");
-    EXPECT_EQ(event.Message(), "statement");
-}
-
-TEST(Trace, MessagesAreCutAt1023AndHostTextIsKeptAsItIs) {
-    TraceCapture capture;
-    capture.Enable(4);
     NOXB_LOG(LogLevel::Info, kModuleBleString, "Trace::Test", std::string(2000, 'n'));
     NOXB_LOG(LogLevel::Info, kModuleBleString, "Trace::Test", "");
     // A device name chosen by the outside world.
@@ -210,9 +145,11 @@ TEST(Trace, MessagesAreCutAt1023AndHostTextIsKeptAsItIs) {
              std::string("find BLE decvice %s%n%d 100% in devices list by address"));
     const std::vector<CapturedEvent> events = capture.Events();
     ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].File(), "trace_test.cpp");
+    EXPECT_EQ(events[0].Line(), std::to_string(line));
+    EXPECT_EQ(events[0].Module(), "BLE_STRING");
     EXPECT_EQ(events[0].Message(), std::string(1023, 'n'));
     EXPECT_EQ(events[0].sizes.at(noxb::trace::kMessage), 1024u);
-    EXPECT_EQ(events[1].Message(), "");
     EXPECT_EQ(events[1].sizes.at(noxb::trace::kMessage), 1u);
     EXPECT_EQ(events[2].Message(), "find BLE decvice %s%n%d 100% in devices list by address");
 }
@@ -225,9 +162,7 @@ TEST(Trace, EnableChangesRaceWithWritersSafely) {
     std::vector<std::thread> writers;
     for (int i = 0; i < 2; ++i) {
         writers.emplace_back([&stop] {
-            for (int n = 0; n < 2000 && !stop; ++n) {
-                LogAt(LogLevel::Info, "racing");
-            }
+            for (int n = 0; n < 2000 && !stop; ++n) Log(LogLevel::Info, "F::G", "f", 1, "racing");
         });
     }
     for (int n = 0; n < 50; ++n) {
@@ -235,15 +170,12 @@ TEST(Trace, EnableChangesRaceWithWritersSafely) {
         capture.Disable();
     }
     stop = true;
-    for (std::thread& writer : writers) {
-        writer.join();
-    }
+    for (std::thread& writer : writers) writer.join();
     for (const CapturedEvent& event : capture.Events()) {
-        EXPECT_TRUE(event.terminated);
-        EXPECT_EQ(event.Message(), "racing");
+        EXPECT_TRUE(event.terminated && event.Message() == "racing");
     }
     capture.Clear();
-    LogAt(LogLevel::Info);
+    Log(LogLevel::Info);
     EXPECT_TRUE(capture.Events().empty());
 }
 

@@ -1,33 +1,19 @@
 // Connect and Disconnect: finding the device, opening and completing the
 // session, the service handle, and what each failure leaves behind.
-#include <leapisim/leapisim.h>
-
-#include <cstdint>
-#include <string>
-#include <vector>
-
 #include "providerfixture.h"
 
 namespace {
 
-using providertest::CallsWithResults;
-using providertest::Code;
-using providertest::EntryOf;
-using providertest::General;
-using providertest::Lines;
-using providertest::Outcome;
-using testworld::JournalOf;
-using testworld::Trace;
-
 class Connect : public ProviderTest {};
 class Disconnect : public ProviderTest {};
 
+const std::string kConnect = "I BLE_STRING NoxBleProvider::Connect: ";
+const std::string kFind = "I BLE_STRING NoxBleProvider::FindBleDevice: find BLE decvice ";
+
 TEST_F(Connect, LooksTheDeviceUpAndRescansOnlyWhenTheRegistryLacksIt) {
     const struct {
-        const char* name;
-        const char* address;
-        bool scanFirst;
-        bool found;
+        const char *name, *address;
+        bool scanFirst, found;
     } rows[] = {
         {"Phone", "a0:b1:c2:d3:e4:01", true, true},   // no rescan
         {"Phone", "a0:b1:c2:d3:e4:01", false, true},  // found by the rescan
@@ -35,65 +21,59 @@ TEST_F(Connect, LooksTheDeviceUpAndRescansOnlyWhenTheRegistryLacksIt) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.name) + (row.scanFirst ? " scanned" : " not scanned"));
-        provider.reset();
+        provider.reset();  // before the next one initialises the stack
         provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
         if (row.scanFirst) provider->Scan(0);
         const auto before = provider->FindBleDevice(EntryOf(phone));
         Settle();
         const std::string name = row.name, address = row.address;
-        const BleDeviceEntry entry{std::wstring(name.begin(), name.end()),
-                                   std::wstring(address.begin(), address.end()), true, true};
         std::uint32_t handle = 0;
-        EXPECT_EQ(Outcome([&] { handle = provider->Connect(entry); }),
+        EXPECT_EQ(Outcome([&] {
+                      handle = provider->Connect({std::wstring(name.begin(), name.end()),
+                                                  std::wstring(address.begin(), address.end()),
+                                                  true, true});
+                  }),
                   row.found ? "none" : "ConnectionFailed");
-        const Lines lines = RecordLines(
-            {"NoxBleProvider::Connect", "NoxBleProvider::FindBleDevice", "NoxBleProvider::Scan"});
         const bool rescan = !(row.scanFirst && row.found);
         const auto starts = JournalOf("LEAPI_DevicesDiscoveryStart");
         ASSERT_EQ(starts.size(), rescan ? 1u : 0u);
         if (rescan) {
-            EXPECT_EQ(starts[0].args[0], 1u);  // seconds
-            EXPECT_EQ(starts[0].args[1], 2u);  // flags
+            EXPECT_TRUE(starts[0].args[0] == 1 && starts[0].args[1] == 2);
         }
         EXPECT_EQ(JournalOf("LEAPI_GATTSessionEstablishEx").size(), row.found ? 1u : 0u);
-        // A rescan rebuilds the registry with new device objects.
-        const auto after = provider->FindBleDevice(EntryOf(phone));
-        EXPECT_EQ(before == after, !rescan);
-        if (row.found) {
-            EXPECT_EQ(handle, HandleOf(after));
-        }
-
-        const std::string find = "I BLE_STRING NoxBleProvider::FindBleDevice: find BLE decvice " +
-                                 name + " in devices list by address";
-        Lines expected = {"I BLE_STRING NoxBleProvider::Connect: connecting to device " + name +
-                              "via BLE service. Address: " + address,
-                          find};
+        const std::string find = kFind + name + " in devices list by address";
+        Lines expected = {
+            kConnect + "connecting to device " + name + "via BLE service. Address: " + address,
+            find};
         if (rescan) {
             expected.push_back(
                 "I BLE_STRING NoxBleProvider::Scan: scan for ble devices using "
                 "StackApi()->DevicesDiscovery . miliseconds count:0");
             expected.push_back(find);
         }
-        expected.push_back(row.found ? "I BLE_STRING NoxBleProvider::Connect: connection to "
-                                       "device Phonevia BLE service succeed"
-                                     : "E BLE NoxBleProvider::Connect: connection to device "
-                                       "failed, couldn't find device");
-        if (Trace::Available()) {
-            EXPECT_EQ(lines, expected);
+        expected.push_back(row.found
+                               ? kConnect + "connection to device Phonevia BLE service succeed"
+                               : "E BLE NoxBleProvider::Connect: connection to device "
+                                 "failed, couldn't find device");
+        ExpectRecords(expected, {"NoxBleProvider::Connect", "NoxBleProvider::FindBleDevice",
+                                 "NoxBleProvider::Scan"});
+        // A rescan rebuilds the registry with new device objects.
+        const auto after = provider->FindBleDevice(EntryOf(phone));
+        EXPECT_EQ(before == after, !rescan);
+        if (row.found) {
+            EXPECT_EQ(handle, HandleOf(after));
         }
     }
 }
 
 TEST_F(Connect, FailuresLeaveNoConnectionBehind) {
-    struct Row {
+    const struct {
         const char* function;
-        std::uint32_t code;
-        std::uint32_t count;
+        std::uint32_t code, count;
         std::string outcome;
         std::size_t closes;
         bool connected;
-    };
-    const Row rows[] = {
+    } rows[] = {
         {"LEAPI_GATTSessionEstablishEx", LEAPI_ERROR_NOT_CONNECTABLE, 1,
          General(LEAPI_ERROR_NOT_CONNECTABLE), 0, false},
         // Refreshing fails twice: the session opened is closed again.
@@ -102,7 +82,7 @@ TEST_F(Connect, FailuresLeaveNoConnectionBehind) {
         // Once: the second refresh completes the connection.
         {"LEAPI_ServicesDiscoveryStartByUUID", LEAPI_ERROR_NOT_PERMITTED, 1, "none", 0, true},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.function) + " x" + std::to_string(row.count));
         provider->Scan(0);
         const auto dev = provider->FindBleDevice(EntryOf(phone));
@@ -114,7 +94,7 @@ TEST_F(Connect, FailuresLeaveNoConnectionBehind) {
         EXPECT_EQ(LeSimSessionCount(), row.connected ? 1u : 0u);
         EXPECT_EQ(dev->SessionHandle() != kNoSession, row.connected);
         if (Trace::Available()) {
-            EXPECT_EQ(RecordLines({"NoxBleProvider::Connect"}).size(), row.connected ? 2u : 1u);
+            EXPECT_EQ(trace.Of({"NoxBleProvider::Connect"}).size(), row.connected ? 2u : 1u);
         }
         // Only a connected device is reached through its handle.
         EXPECT_EQ(Outcome([&] { provider->Send(HandleOf(dev), {1}); }),
@@ -127,19 +107,21 @@ TEST_F(Connect, FailuresLeaveNoConnectionBehind) {
 }
 
 TEST_F(Connect, AndGetRSSITakeAnyNameAsPlainText) {
-    testworld::DeviceSpec spec;
+    DeviceSpec spec;
     spec.lastAddressByte = 3;
     spec.name = "Phone \xF0\x9F\x98\x80";  // U+1F600: a surrogate pair in the record
-    const testworld::TestDevice smiling = testworld::AddDevice(spec);
+    const TestDevice smiling = AddDevice(spec);
     provider->Scan(0);
     EXPECT_EQ(Outcome([&] { provider->Connect(EntryOf(smiling)); }), "none");
     EXPECT_EQ(Outcome([&] { provider->GetRSSI(EntryOf(smiling)); }), "none");
     // Conversions in a host's text are not formatted.
     trace.Clear();
-    const BleDeviceEntry percent{L"%s%n%s", L"%s:%n", true, true};
-    EXPECT_EQ(Outcome([&] { provider->GetRSSI(percent); }), "ConnectionFailed");
+    EXPECT_EQ(Outcome([&] {
+                  provider->GetRSSI({L"%s%n%s", L"%s:%n", true, true});
+              }),
+              "ConnectionFailed");
     if (Trace::Available()) {
-        EXPECT_EQ(RecordLines({"NoxBleProvider::GetRSSI"}).front(),
+        EXPECT_EQ(trace.Of({"NoxBleProvider::GetRSSI"}).front(),
                   "I BLE_STRING NoxBleProvider::GetRSSI: retrieving RSSI from device %s%n%s");
     }
 }
@@ -153,8 +135,6 @@ TEST_F(Connect, TwiceWithTheSameEntryKeepsOneHandleAndOneSession) {
               "LEAPI_GATTSessionEstablishEx=" + Code(LEAPI_ERROR_SESSION_EXISTS));
     EXPECT_EQ(device->SessionHandle(), session);
     EXPECT_EQ(LeSimSessionCount(), 1u);
-    provider->Disconnect(handle);
-    EXPECT_EQ(Outcome([&] { provider->Send(handle, {1}); }), "ServiceNotFound");
 }
 
 TEST_F(Connect, AfterANewScanGivesASecondHandleAndBothWorkUntilDisconnected) {
@@ -168,10 +148,8 @@ TEST_F(Connect, AfterANewScanGivesASecondHandleAndBothWorkUntilDisconnected) {
     for (const std::uint32_t handle : {first, second}) {
         EXPECT_EQ(Outcome([&] { provider->Send(handle, {2}); }), "none");
     }
-    const auto writes = JournalOf("LEAPI_CharacteristicWriteLong");
-    ASSERT_EQ(writes.size(), 2u);
-    EXPECT_EQ(writes[0].result, 0u);
-    EXPECT_EQ(writes[1].result, 0u);
+    EXPECT_EQ(CallsWithResults(),
+              (Lines{"LEAPI_CharacteristicWriteLong", "LEAPI_CharacteristicWriteLong"}));
     // The stack refuses the close: the session stays open, and its values
     // still reach the second object after a new scan let go of it.
     LeSimScript("LEAPI_GATTSessionClose", LEAPI_ERROR_NOT_PERMITTED, 1);
@@ -208,10 +186,7 @@ TEST_F(Disconnect, ClosesTheSessionAndForgetsTheHandleAlsoAfterTheLinkWasLost) {
                 "E BLE BleDevice::GATTSessionClose: Failed close GATTSession with error "
                 "LEAPI_ERROR_INVALID_SESSION_HANDLE");
         }
-        if (Trace::Available()) {
-            EXPECT_EQ(RecordLines({"NoxBleProvider::Disconnect", "BleDevice::GATTSessionClose"}),
-                      expected);
-        }
+        ExpectRecords(expected, {"NoxBleProvider::Disconnect", "BleDevice::GATTSessionClose"});
         EXPECT_EQ(Outcome([&] { provider->Send(handle, {1}); }), "ServiceNotFound");
         if (lost) {
             // Nobody closed the lost session in the stack: its events still
@@ -236,9 +211,7 @@ TEST_F(Disconnect, OfAHandleNotConnectedOnlyLogsAndTouchesNoDevice) {
         expected.push_back("E BLE NoxBleProvider::Disconnect: didn't found BLE service");
     }
     EXPECT_EQ(CallsWithResults(), Lines{});
-    if (Trace::Available()) {
-        EXPECT_EQ(RecordLines(), expected);
-    }
+    ExpectRecords(expected);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The provider operations as a host drives them: the module loaded at run
-// time, a provider from the exported factory with an events object, and
-// failures caught by exact type.
+// The module as a host sees it: loaded at run time, providers from both
+// exports, the operations end to end against the default world, events with
+// the host's context on the stack's thread, and failures caught by exact type.
 #include <gtest/gtest.h>
 
 #include <leapisim/leapisim.h>
@@ -8,63 +8,21 @@
 #include <noxb/noxb.h>
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <etwshim/etwshim.h>
+#endif
+
 #include "moduleloader.h"
-#include "providertest.h"
+#include "testworld.h"
 
 namespace {
 
-using providertest::General;
-using providertest::Outcome;
-using providertest::WaitUntil;
+using namespace testworld;
 using Bytes = std::vector<std::uint8_t>;
-
-// What reached the host, and on which thread.
-class HostEvents final : public IBleGattEvents {
-  public:
-    struct Call {
-        void* context;
-        std::thread::id thread;
-        std::uint64_t session;  // OnSessionEstablished
-        Bytes bytes;            // OnCharacteristicData: the notifications; else the address
-    };
-
-    virtual ~HostEvents() = default;
-    void OnDeviceDisconnected(void* ctx, BleDevice* device) override {
-        const std::uint8_t* address = device->deviceInfo.address;
-        Add(disconnected, {ctx, std::this_thread::get_id(), 0, Bytes(address, address + 6)});
-    }
-    void OnCharacteristicData(void* ctx, BleCharacteristicInfo* characteristic) override {
-        const std::string taken = characteristic->characteristic->TakeNotifications();
-        Add(data, {ctx, std::this_thread::get_id(), 0, Bytes(taken.begin(), taken.end())});
-    }
-    void OnSessionEstablished(void* ctx, std::uint64_t session) override {
-        Add(established, {ctx, std::this_thread::get_id(), session, {}});
-    }
-
-    // Waits for the n-th call of a kind and returns a copy of the calls.
-    std::vector<Call> Await(const std::vector<Call>& kind, std::size_t n) {
-        WaitUntil([&] {
-            std::lock_guard<std::mutex> hold(guard);
-            return kind.size() >= n;
-        });
-        std::lock_guard<std::mutex> hold(guard);
-        return kind;
-    }
-
-    std::mutex guard;
-    std::vector<Call> disconnected, data, established;
-
-  private:
-    void Add(std::vector<Call>& kind, Call call) {
-        std::lock_guard<std::mutex> hold(guard);
-        kind.push_back(std::move(call));
-    }
-};
 
 class Host : public testing::Test {
   protected:
@@ -72,19 +30,23 @@ class Host : public testing::Test {
         LeSimReset();
         LeSimLoadDefaultWorld();
         ASSERT_TRUE(module.Loaded()) << module.Error();
-        const auto create = module.Export<noxb::CreateBleGattInstanceWithEventsFn>(
+        create = module.Export<noxb::CreateBleGattInstanceFn>(noxb::kCreateBleGattInstanceName);
+        createWithEvents = module.Export<noxb::CreateBleGattInstanceWithEventsFn>(
             noxb::kCreateBleGattInstanceWithEventsName);
-        ASSERT_NE(create, nullptr);
-        provider = create(&context, &events);
-        ASSERT_NE(provider, nullptr);
+        ASSERT_TRUE(create != nullptr && createWithEvents != nullptr);
     }
     void TearDown() override {
         delete provider;
         LeSimReset();
     }
+    void CreateWithEvents() {
+        provider = createWithEvents(&context, &events);
+        ASSERT_NE(provider, nullptr);
+    }
 
     // The scan's first-pass entry with this name.
-    BleDeviceEntry Found(const std::vector<BleDeviceEntry>& entries, const std::wstring& name) {
+    static BleDeviceEntry Found(const std::vector<BleDeviceEntry>& entries,
+                                const std::wstring& name) {
         for (const BleDeviceEntry& entry : entries) {
             if (entry.name == name && entry.firstPass) return entry;
         }
@@ -93,36 +55,82 @@ class Host : public testing::Test {
     }
 
     static constexpr std::uint32_t kPixel = 1;  // the default world's phone with the data service
+    Trace trace;                                // enabled before the module registers
     LoadedModule module;
+    noxb::CreateBleGattInstanceFn create = nullptr;
+    noxb::CreateBleGattInstanceWithEventsFn createWithEvents = nullptr;
     int context = 0;  // its address is the host's context
     HostEvents events;
     noxb::IBTProvider* provider = nullptr;
 };
 
+TEST_F(Host, BothExportsMakeProvidersThatInitialiseAndUninitialiseTheStack) {
+    noxb::IBTProvider* plain = create();
+    ASSERT_NE(plain, nullptr);
+    if (Trace::Available()) {
+        const std::vector<Record> records = trace.Records();
+        EXPECT_EQ(trace.Messages(), (Lines{"BLE init", "start constructing NoxBleProvider",
+                                           "Initialize succeed or provider already exists"}));
+        EXPECT_EQ(records.at(0).function + " " + records[0].file,
+                  "CreateBleGattInstance dllmain.cpp");
+    }
+    trace.Clear();
+    CreateWithEvents();
+    if (Trace::Available()) {
+        EXPECT_EQ(trace.Messages().at(0), "start constructing NoxBleProvider");
+    }
+    EXPECT_EQ(JournalNames(), (Lines{"LEAPI_Initialize", "LEAPI_Initialize"}));
+
+    // Slots without behaviour leave the provider alone.
+    LeSimJournalClear();
+    int a = 1, b = 2, c = 3;
+    EXPECT_TRUE(plain->Reserved7());
+    plain->Reserved2();
+    plain->Reserved9();
+    plain->Reserved10(&a, &b, &c);
+    plain->Reserved11(&a, &b, &c);
+    plain->Reserved11(nullptr, nullptr, nullptr);
+    plain->Reserved12();
+    plain->Reserved13();
+    plain->Reserved14();
+    plain->Reserved15();
+    EXPECT_EQ(JournalNames(), Lines{});
+
+    // Without an events object the values of a connection are kept for Receive.
+    const std::uint32_t handle = plain->Connect(Found(plain->Scan(0), L"Pixel 8"));
+    plain->Send(handle, {1, 2});
+    Bytes received;
+    plain->Receive(handle, 1000, received);
+    EXPECT_EQ(received, (Bytes{1, 2}));
+    delete plain;
+    EXPECT_EQ(JournalOf("LEAPI_Uninitialize").size(), 1u);
+}
+
 TEST_F(Host, ScansConnectsExchangesDataReadsSignalAndDisconnects) {
+    CreateWithEvents();
     const BleDeviceEntry pixel = Found(provider->Scan(0), L"Pixel 8");
     EXPECT_TRUE(pixel.connectable);
     const std::uint32_t handle = provider->Connect(pixel);
-    const auto established = events.Await(events.established, 1);
+    const auto established = events.Await(HostEvents::kEstablished, 1);
     ASSERT_EQ(established.size(), 1u);
     EXPECT_EQ(established[0].context, &context);
     EXPECT_EQ(established[0].session, LeSimSessionOf(kPixel));
     EXPECT_NE(established[0].thread, std::this_thread::get_id());
 
     // More than one value event carries it back; the host is told once.
+    events.take = true;
     Bytes sent(300);
     for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<std::uint8_t>(i);
     provider->Send(handle, sent);
-    const auto notified = events.Await(events.data, 1);
+    const auto notified = events.Await(HostEvents::kData, 1);
     ASSERT_EQ(notified.size(), 1u);
     EXPECT_EQ(notified[0].context, &context);
     EXPECT_NE(notified[0].thread, std::this_thread::get_id());
-    EXPECT_EQ(notified[0].bytes, sent);
+    EXPECT_EQ(notified[0].bytes, std::string(sent.begin(), sent.end()));
 
     Bytes received;
     provider->Receive(handle, 1000, received);
     EXPECT_EQ(received, sent);
-
     EXPECT_EQ(provider->GetRSSI(pixel), -58);
     LeSimSetDeviceRssi(kPixel, -71);
     EXPECT_EQ(provider->GetRSSI(pixel), -71);
@@ -136,21 +144,30 @@ TEST_F(Host, ScansConnectsExchangesDataReadsSignalAndDisconnects) {
 }
 
 TEST_F(Host, LearnsOfALostLinkAndCatchesEachFailureByItsType) {
+    CreateWithEvents();
     const std::vector<BleDeviceEntry> entries = provider->Scan(0);
     const BleDeviceEntry pixel = Found(entries, L"Pixel 8");
     // A tablet without the data service: the session opened is closed again.
     EXPECT_EQ(Outcome([&] { provider->Connect(Found(entries, L"Galaxy Tab S9")); }),
               "ConnectionFailed");
     EXPECT_EQ(LeSimSessionCount(), 0u);
-    const BleDeviceEntry nobody{L"Nobody", L"00:00:00:00:00:00", true, true};
-    EXPECT_EQ(Outcome([&] { provider->Connect(nobody); }), "ConnectionFailed");
+    bool caught = false;
+    try {
+        provider->Connect({L"Nobody", L"00:00:00:00:00:00", true, true});
+    } catch (noxb::BluetoothProvider::ConnectionFailedException& e) {
+        caught = true;
+        EXPECT_STREQ(e.what(),
+                     "Bluetooth Provider: Failed to establish connection with remote device.");
+        EXPECT_TRUE(e.ErrorType() == 5 && e.nativeCode == 0);
+    }
+    EXPECT_TRUE(caught);
 
     const std::uint32_t handle = provider->Connect(pixel);
     LeSimDropSession(LeSimSessionOf(kPixel));
-    const auto lost = events.Await(events.disconnected, 1);
+    const auto lost = events.Await(HostEvents::kDisconnected, 1);
     ASSERT_EQ(lost.size(), 1u);
     EXPECT_EQ(lost[0].context, &context);
-    EXPECT_EQ(lost[0].bytes, (Bytes{0xC4, 0x3A, 0x1F, 0x58, 0x20, 0x01}));
+    EXPECT_EQ(lost[0].bytes, "\xC4\x3A\x1F\x58\x20\x01");
     EXPECT_NE(lost[0].thread, std::this_thread::get_id());
     EXPECT_EQ(Outcome([&] { provider->GetRSSI(pixel); }), "ConnectionFailed");
     EXPECT_EQ(Outcome([&] { provider->Disconnect(handle); }), "none");
@@ -160,5 +177,23 @@ TEST_F(Host, LearnsOfALostLinkAndCatchesEachFailureByItsType) {
     LeSimScript("LEAPI_GATTSessionRSSIGet", LEAPI_ERROR_NOT_PERMITTED, 1);
     EXPECT_EQ(Outcome([&] { provider->GetRSSI(pixel); }), General(LEAPI_ERROR_NOT_PERMITTED));
 }
+
+#if !defined(_WIN32)
+TEST(HostModule, RegistersItsTraceProviderOnFirstUseAndUnregistersAtUnload) {
+    const std::uint32_t before = EtwShimRegisteredCount();
+    {
+        LoadedModule module;
+        ASSERT_TRUE(module.Loaded()) << module.Error();
+        EXPECT_EQ(EtwShimRegisteredCount(), before);
+        auto create =
+            module.Export<noxb::CreateBleGattInstanceFn>(noxb::kCreateBleGattInstanceName);
+        delete create();
+        delete create();
+        EXPECT_EQ(EtwShimRegisteredCount(), before + 1);
+    }
+    EXPECT_EQ(EtwShimRegisteredCount(), before);
+    LeSimReset();
+}
+#endif
 
 }  // namespace

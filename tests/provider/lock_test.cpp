@@ -1,27 +1,12 @@
 // The operation lock: bounded waits of 1 s and 3 s against a holder on
 // another thread, their records, and a lock left free by a failure.
-#include <leapisim/leapisim.h>
-
 #include <algorithm>
-#include <cstdint>
 #include <functional>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "providerfixture.h"
 
 namespace {
-
-using providertest::EntryOf;
-using providertest::OnOtherThread;
-using providertest::Outcome;
-using providertest::Timed;
-using providertest::TimedOutcome;
-using providertest::WaitUntil;
-using testworld::JournalNames;
-using testworld::Trace;
-using Bytes = std::vector<std::uint8_t>;
 
 class OperationLock : public ProviderTest {};
 
@@ -29,45 +14,25 @@ TEST_F(OperationLock, OperationsOfOtherThreadsGiveUpAfterTheirOwnWait) {
     const std::uint32_t handle = ConnectPhone();
     const BleDeviceEntry entry = EntryOf(phone);
     // The holder: a read that gets nothing for 4 s, the lock held throughout.
-    Bytes received = {1};
+    Bytes received = {1}, data;
     Timed holder;
     std::thread holding(
         [&] { holder = TimedOutcome([&] { provider->Receive(handle, 4000, received); }); });
     ASSERT_TRUE(WaitUntil([] { return LeSimJournalCount() > 0; }));
-
-    Bytes data;
+    const std::string connectMessage = "Connect did not get the lock";
+    const std::string disconnectMessage = "Disconnecting did not get the lock";
     struct Contender {
         const char* function;
-        const char* message;
+        const std::string& message;
         double wait;
         std::function<void()> op;
         Timed result;
     } contenders[] = {
-        {"NoxBleProvider::Connect",
-         "Connect did not get the lock",
-         1.0,
-         [&] { provider->Connect(entry); },
-         {}},
-        {"NoxBleProvider::Send",
-         "Disconnecting did not get the lock",
-         1.0,
-         [&] { provider->Send(handle, {1}); },
-         {}},
-        {"NoxBleProvider::Receive",
-         "Disconnecting did not get the lock",
-         1.0,
-         [&] { provider->Receive(handle, 0, data); },
-         {}},
-        {"NoxBleProvider::Disconnect",
-         "Disconnecting did not get the lock",
-         3.0,
-         [&] { provider->Disconnect(handle); },
-         {}},
-        {"NoxBleProvider::GetRSSI",
-         "Connect did not get the lock",
-         3.0,
-         [&] { provider->GetRSSI(entry); },
-         {}},
+        {"Connect", connectMessage, 1.0, [&] { provider->Connect(entry); }, {}},
+        {"Send", disconnectMessage, 1.0, [&] { provider->Send(handle, {1}); }, {}},
+        {"Receive", disconnectMessage, 1.0, [&] { provider->Receive(handle, 0, data); }, {}},
+        {"Disconnect", disconnectMessage, 3.0, [&] { provider->Disconnect(handle); }, {}},
+        {"GetRSSI", connectMessage, 3.0, [&] { provider->GetRSSI(entry); }, {}},
     };
     std::vector<std::thread> threads;
     for (Contender& c : contenders) threads.emplace_back([&c] { c.result = TimedOutcome(c.op); });
@@ -77,20 +42,20 @@ TEST_F(OperationLock, OperationsOfOtherThreadsGiveUpAfterTheirOwnWait) {
     EXPECT_EQ(holder.outcome, "none");
     EXPECT_TRUE(received.empty());
     EXPECT_GE(holder.seconds, 3.8);
-    const providertest::Lines lines = RecordLines();
+    const Lines lines = trace.Of();
     for (const Contender& c : contenders) {
         SCOPED_TRACE(c.function);
         EXPECT_EQ(c.result.outcome, "ConnectionFailed");
         EXPECT_GE(c.result.seconds, c.wait - 0.1);
         EXPECT_LT(c.result.seconds, c.wait + 2.0);
+        const std::string failure =
+            std::string("E BLE NoxBleProvider::") + c.function + ": " + c.message;
         if (Trace::Available()) {
-            const std::string failure = std::string("E BLE ") + c.function + ": " + c.message;
             EXPECT_EQ(std::count(lines.begin(), lines.end(), failure), 1);
         }
     }
-    // Nobody but the holder reached the stack.
+    // Nobody but the holder reached the stack, and the connection is still there.
     for (const std::string& call : JournalNames()) EXPECT_EQ(call, "LEAPI_CharacteristicReadLong");
-    // And the connection is still there.
     EXPECT_EQ(Outcome([&] { provider->Send(handle, {2}); }), "none");
 }
 

@@ -10,16 +10,20 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "blegattwrapper/noxbleprovider.h"
-#include "providertest.h"
 #include "testworld.h"
+
+using namespace testworld;
+using Bytes = std::vector<std::uint8_t>;
 
 class ProviderTest : public testing::Test {
   protected:
     void SetUp() override {
         LeSimReset();
-        phone = testworld::AddDevice();
+        phone = AddDevice();
         provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
     }
     void TearDown() override {
@@ -31,7 +35,7 @@ class ProviderTest : public testing::Test {
     // records start afresh after it.
     std::uint32_t ConnectPhone() {
         provider->Scan(0);
-        const std::uint32_t handle = provider->Connect(providertest::EntryOf(phone));
+        const std::uint32_t handle = provider->Connect(EntryOf(phone));
         device = provider->FindBleDevice(handle);
         Settle();
         return handle;
@@ -49,12 +53,16 @@ class ProviderTest : public testing::Test {
         return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(dev.get()));
     }
 
-    providertest::Lines RecordLines(const std::vector<std::string>& functions = {}) const {
-        return providertest::LinesOf(trace.Records(), functions);
+    // The records of the named functions (all when none are named), checked
+    // where a trace session exists.
+    void ExpectRecords(const Lines& expected, const std::vector<std::string>& functions = {}) {
+        if (Trace::Available()) {
+            EXPECT_EQ(trace.Of(functions), expected);
+        }
     }
 
-    testworld::Trace trace;
-    testworld::TestDevice phone;
+    Trace trace;
+    TestDevice phone;
     std::unique_ptr<NoxBleProvider> provider;
     std::shared_ptr<BleDevice> device;  // the phone's, after ConnectPhone
 };

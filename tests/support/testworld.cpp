@@ -1,6 +1,6 @@
 #include "testworld.h"
 
-#include <cstring>
+#include <noxb/Exceptions.h>
 
 namespace testworld {
 
@@ -35,24 +35,33 @@ TestDevice AddDevice(const DeviceSpec& spec) {
     TestDevice device;
     const std::uint8_t address[6] = {0xA0, 0xB1, 0xC2, 0xD3, 0xE4, spec.lastAddressByte};
     LeSimMakeDeviceRecord(&device.record, address, spec.name.c_str(), spec.majorClass,
-                          spec.minorClass, spec.rssi, spec.connectable ? 1 : 0);
+                          spec.minorClass, spec.rssi, 1);
     device.id = LeSimAddDevice(&device.record, spec.discoveryFlags);
-    const LeUuid access = Uuid16(0x1800);
-    LeSimAddService(device.id, &access);
-    const LeUuid deviceName = Uuid16(0x2A00);
-    LeSimAddCharacteristic(device.id, &deviceName, LEAPI_PROP_READ, LESIM_VALUE_STORE);
+    LeUuid uuid = Uuid16(0x1800);
+    LeSimAddService(device.id, &uuid);
+    uuid = Uuid16(0x2A00);
+    LeSimAddCharacteristic(device.id, &uuid, LEAPI_PROP_READ, LESIM_VALUE_STORE);
     for (int s = 0; s < spec.dataServices; ++s) {
-        const LeUuid service = DataServiceUuid();
-        LeSimAddService(device.id, &service);
+        uuid = DataServiceUuid();
+        LeSimAddService(device.id, &uuid);
         if (s != 0 || !spec.dataCharacteristic) continue;
-        const LeUuid characteristic = DataCharacteristicUuid();
+        uuid = DataCharacteristicUuid();
         device.valueHandle =
-            LeSimAddCharacteristic(device.id, &characteristic, spec.properties, spec.behaviour);
+            LeSimAddCharacteristic(device.id, &uuid, spec.properties, spec.behaviour);
         for (const LeUuid& descriptor : spec.descriptors) {
             device.descriptorHandles.push_back(LeSimAddDescriptor(device.id, &descriptor));
         }
     }
     return device;
+}
+
+BleDeviceEntry EntryOf(const TestDevice& device) {
+    std::wstring name;
+    for (std::uint16_t unit : device.record.name) {
+        if (unit == 0) break;
+        name.push_back(static_cast<wchar_t>(unit));
+    }
+    return {name, device.Address(), true, true};
 }
 
 std::vector<LeSimCall> Journal() {
@@ -63,16 +72,26 @@ std::vector<LeSimCall> Journal() {
     return calls;
 }
 
+std::vector<LeSimCall> JournalOf(const std::string& function) {
+    std::vector<LeSimCall> calls;
+    for (const LeSimCall& call : Journal()) {
+        if (function == call.function) calls.push_back(call);
+    }
+    return calls;
+}
+
 std::vector<std::string> JournalNames() {
     std::vector<std::string> names;
     for (const LeSimCall& call : Journal()) names.emplace_back(call.function);
     return names;
 }
 
-std::vector<LeSimCall> JournalOf(const std::string& function) {
-    std::vector<LeSimCall> calls;
+std::string Code(std::uint32_t code) { return std::to_string(static_cast<std::int32_t>(code)); }
+
+Lines CallsWithResults() {
+    Lines calls;
     for (const LeSimCall& call : Journal()) {
-        if (function == call.function) calls.push_back(call);
+        calls.push_back(call.function + (call.result != 0 ? "=" + Code(call.result) : ""));
     }
     return calls;
 }
@@ -83,12 +102,100 @@ std::vector<std::string> Trace::Messages() const {
     return messages;
 }
 
-std::vector<std::string> Trace::MessagesOf(const std::string& function) const {
-    std::vector<std::string> messages;
-    for (const Record& record : Records()) {
-        if (record.function == function) messages.push_back(record.message);
+Lines Trace::Of(const std::vector<std::string>& functions) const {
+    Lines lines;
+    for (const Record& r : Records()) {
+        bool wanted = functions.empty();
+        for (const std::string& f : functions) wanted = wanted || f == r.function;
+        if (!wanted) continue;
+        const char level = r.level >= 0 && r.level < 4 ? "IWEC"[r.level] : '?';
+        lines.push_back(std::string(1, level) + " " + r.module + " " + r.function + ": " +
+                        r.message);
     }
-    return messages;
+    return lines;
+}
+
+// The family's concrete classes have no subclasses: the handler that matches
+// names the type.
+std::string Outcome(const std::function<void()>& op) {
+    try {
+        op();
+        return "none";
+    } catch (const NoxBleProviderGeneralException& e) {
+        if (e.nativeCode != e.leapiCode) return "General with two codes";
+        return "General " + std::to_string(e.leapiCode);
+    } catch (const noxb::BluetoothProvider::ConnectionFailedException&) {
+        return "ConnectionFailed";
+    } catch (const noxb::BluetoothProvider::ProviderServiceNotFoundException&) {
+        return "ServiceNotFound";
+    } catch (const std::exception& e) {
+        return std::string("unexpected: ") + e.what();
+    }
+}
+
+Timed TimedOutcome(const std::function<void()>& op) {
+    const auto start = std::chrono::steady_clock::now();
+    std::string outcome = Outcome(op);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    return {outcome, took.count()};
+}
+
+Timed OnOtherThread(const std::function<void()>& op) {
+    Timed result;
+    std::thread([&] { result = TimedOutcome(op); }).join();
+    return result;
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+void HostEvents::OnDeviceDisconnected(void* ctx, BleDevice* device) {
+    const std::uint8_t* address = device->deviceInfo.address;
+    Add({kDisconnected, ctx, device, 0, std::this_thread::get_id(),
+         std::string(address, address + 6)});
+}
+
+void HostEvents::OnCharacteristicData(void* ctx, BleCharacteristicInfo* info) {
+    Add({kData, ctx, info, 0, std::this_thread::get_id(),
+         take ? info->characteristic->TakeNotifications() : ""});
+}
+
+void HostEvents::OnSessionEstablished(void* ctx, std::uint64_t session) {
+    Add({kEstablished, ctx, nullptr, session, std::this_thread::get_id(), {}});
+}
+
+std::vector<HostEvents::Call> HostEvents::Calls() const {
+    std::lock_guard<std::mutex> hold(guard);
+    return calls;
+}
+
+std::vector<HostEvents::Call> HostEvents::Calls(Slot slot) const {
+    std::vector<Call> of;
+    for (const Call& call : Calls()) {
+        if (call.slot == slot) of.push_back(call);
+    }
+    return of;
+}
+
+std::vector<HostEvents::Call> HostEvents::Await(Slot slot, std::size_t n) const {
+    WaitUntil([&] { return Calls(slot).size() >= n; });
+    return Calls(slot);
+}
+
+void HostEvents::Clear() {
+    std::lock_guard<std::mutex> hold(guard);
+    calls.clear();
+}
+
+void HostEvents::Add(Call call) {
+    std::lock_guard<std::mutex> hold(guard);
+    calls.push_back(std::move(call));
 }
 
 }  // namespace testworld

@@ -1,16 +1,26 @@
-// Worlds of devices for the module's tests, built in the simulated stack, and
-// a cross-platform view of the module's trace records.
+// Shared helpers of the module's and the simulated stack's tests: worlds of
+// devices, the stack's journal, the module's trace records, what an operation
+// threw, and an events object recording what the host is told.
 #ifndef NOXB_TESTS_SUPPORT_TESTWORLD_H
 #define NOXB_TESTS_SUPPORT_TESTWORLD_H
 
 #include <leapisim/leapisim.h>
+#include <noxb/BleModel.h>
+#include <noxb/IBTProvider.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testworld {
+
+using Lines = std::vector<std::string>;
 
 LeUuid Uuid16(std::uint16_t value);
 LeUuid DataServiceUuid();
@@ -26,7 +36,6 @@ struct DeviceSpec {
     std::uint8_t majorClass = 2;
     std::uint8_t minorClass = 12;
     std::int8_t rssi = -60;
-    bool connectable = true;
     std::uint8_t discoveryFlags = kAllPasses;
     int dataServices = 1;            // 0: none; 2: offered twice
     bool dataCharacteristic = true;  // in the first data service
@@ -45,14 +54,18 @@ struct TestDevice {
 };
 
 // Adds the device (and its GATT database) to the simulated world.
-TestDevice AddDevice(const DeviceSpec& spec);
-inline TestDevice AddDevice() { return AddDevice(DeviceSpec{}); }
+TestDevice AddDevice(const DeviceSpec& spec = DeviceSpec{});
+// The entry a scan's first pass reports for a test device.
+BleDeviceEntry EntryOf(const TestDevice& device);
 
-// The calls the stack received, oldest first, and their names.
+// The calls the stack received, oldest first; only those of one function.
 std::vector<LeSimCall> Journal();
-std::vector<std::string> JournalNames();
-// Only the calls of one function.
 std::vector<LeSimCall> JournalOf(const std::string& function);
+std::vector<std::string> JournalNames();
+// A stack code as the module writes it: signed decimal.
+std::string Code(std::uint32_t code);
+// The calls' names, each with its result when that is not 0 ("LEAPI_X=-353763293").
+Lines CallsWithResults();
 
 // One module trace record: level (0 Info ... 3 Critical), and the five fields.
 struct Record {
@@ -72,13 +85,58 @@ class Trace {
     static bool Available();
     std::vector<Record> Records() const;
     std::vector<std::string> Messages() const;
-    // Messages of records written by one function ("Class::Method").
-    std::vector<std::string> MessagesOf(const std::string& function) const;
+    // Records as "<I|W|E|C> <module> <function>: <message>", oldest first;
+    // only those of the named functions when any are named.
+    Lines Of(const std::vector<std::string>& functions = {}) const;
     void Clear();
 
   private:
     struct Impl;
     std::unique_ptr<Impl> impl;
+};
+
+// The exact type of what `op` threw, "none" when it returned: "General <code>",
+// "ConnectionFailed", "ServiceNotFound" or "unexpected: <what>".
+std::string Outcome(const std::function<void()>& op);
+inline std::string General(std::uint32_t code) { return "General " + Code(code); }
+
+struct Timed {
+    std::string outcome;
+    double seconds;
+};
+Timed TimedOutcome(const std::function<void()>& op);
+// Runs `op` on a thread of its own: the operation lock is not that thread's.
+Timed OnOtherThread(const std::function<void()>& op);
+// Polls until `done` holds or `limit` has passed; returns whether it holds.
+bool WaitUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+
+// What reached the host through IBleGattEvents, and on which thread.
+class HostEvents final : public IBleGattEvents {
+  public:
+    enum Slot { kDisconnected, kData, kEstablished };
+    struct Call {
+        Slot slot;
+        void* context;
+        const void* object;  // the device or the characteristic
+        std::uint64_t session;
+        std::thread::id thread;
+        std::string bytes;  // kData: what it took when `take`; kDisconnected: the address
+    };
+    void OnDeviceDisconnected(void* ctx, BleDevice* device) override;
+    void OnCharacteristicData(void* ctx, BleCharacteristicInfo* info) override;
+    void OnSessionEstablished(void* ctx, std::uint64_t session) override;
+    std::vector<Call> Calls() const;
+    std::vector<Call> Calls(Slot slot) const;
+    // Waits up to 5 s for the n-th call of a kind; returns the calls of that kind.
+    std::vector<Call> Await(Slot slot, std::size_t n) const;
+    void Clear();
+    std::atomic<bool> take{false};  // take the notifications inside OnCharacteristicData
+
+  private:
+    void Add(Call call);
+    mutable std::mutex guard;
+    std::vector<Call> calls;
 };
 
 }  // namespace testworld

@@ -1,7 +1,7 @@
 // Loads the module at run time from the test executable's own folder, as a
 // host does (LoadLibraryW / dlopen), and looks up its exports.
-#ifndef NOXB_TESTS_MODULE_MODULELOADER_H
-#define NOXB_TESTS_MODULE_MODULELOADER_H
+#ifndef NOXB_TESTS_SUPPORT_MODULELOADER_H
+#define NOXB_TESTS_SUPPORT_MODULELOADER_H
 
 #include <string>
 
@@ -28,4 +28,4 @@ class LoadedModule {
     std::string error;
 };
 
-#endif  // NOXB_TESTS_MODULE_MODULELOADER_H
+#endif  // NOXB_TESTS_SUPPORT_MODULELOADER_H
