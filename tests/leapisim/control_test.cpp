@@ -1,4 +1,4 @@
-// Scripted answers, the journal, initialisation cycles and callback delivery.
+// Scripted answers, the journal, and callbacks a close takes back.
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -22,13 +22,7 @@ using LeSimScriptTest = SimTest;
 TEST_F(LeSimScriptTest, NextCallsAnswerTheCodeWithoutSideEffectsThenBehaveNormally) {
     TestDevice d = AddDevice(1);
     const std::uint16_t vh = AddValue(d, LEAPI_PROP_WRITE);
-    LeSimScript("LEAPI_GATTSessionEstablishEx", LEAPI_ERROR_SESSION_EXISTS, 1);
-    std::uint64_t s = 1;
-    std::uint16_t extra = 2;
-    EXPECT_EQ(LEAPI_GATTSessionEstablishEx(&d.record, &Recorder::Callback, &rec, 2, &s, &extra),
-              LEAPI_ERROR_SESSION_EXISTS);
-    EXPECT_TRUE(s == 1 && LeSimSessionCount() == 0);
-    s = Open(d, &rec);
+    const std::uint64_t s = Open(d, &rec);
 
     const char* fn = "LEAPI_GATTSessionRSSIGet";
     ASSERT_EQ(LeSimScript(fn, LEAPI_ERROR_AGAIN, 2), LEAPI_SUCCESS);
@@ -43,9 +37,6 @@ TEST_F(LeSimScriptTest, NextCallsAnswerTheCodeWithoutSideEffectsThenBehaveNormal
     EXPECT_EQ(LEAPI_GATTSessionRSSIGet(s, &rssi), LEAPI_ERROR_BUSY);
     EXPECT_EQ(LEAPI_GATTSessionRSSIGet(s, &rssi), LEAPI_SUCCESS);
     EXPECT_EQ(LeSimScript("LEAPI_NoSuchCall", 1, 1), LEAPI_ERROR_INVALID_PARAMETER);
-    ASSERT_EQ(LeSimScript(fn, LEAPI_ERROR_BUSY, 5), LEAPI_SUCCESS);
-    LeSimClearScripts();
-    EXPECT_EQ(LEAPI_GATTSessionRSSIGet(s, &rssi), LEAPI_SUCCESS);
 
     LeSimScript("LEAPI_CharacteristicWriteLong", 0xEAEA0099u, 1);
     CharacteristicValue v = Value(vh, 4);
@@ -54,19 +45,6 @@ TEST_F(LeSimScriptTest, NextCallsAnswerTheCodeWithoutSideEffectsThenBehaveNormal
     LeSimScript("LEAPI_GATTSessionClose", LEAPI_ERROR_INVALID_SESSION_HANDLE, 1);
     EXPECT_EQ(LEAPI_GATTSessionClose(s), LEAPI_ERROR_INVALID_SESSION_HANDLE);
     EXPECT_EQ(LeSimSessionOf(d.id), s);
-}
-
-TEST(LeSimScriptedInitialize, ScriptsComeBeforeTheInitialisationCheck) {
-    LeSimReset();
-    LeSimScript("LEAPI_Initialize", LEAPI_ALREADY_INITIALIZED, 1);
-    LeSimScript("LEAPI_DevicesDiscoveryStart", LEAPI_ERROR_BUSY, 1);
-    std::uint64_t slot = 0, h = 0;
-    EXPECT_EQ(LEAPI_Initialize(nullptr, nullptr, &slot), LEAPI_ALREADY_INITIALIZED);
-    EXPECT_EQ(LEAPI_DevicesDiscoveryStart(0, 1, &h), LEAPI_ERROR_BUSY);
-    EXPECT_EQ(LEAPI_DevicesDiscoveryStart(0, 1, &h), LEAPI_ERROR_NOT_INITIALIZED);
-    EXPECT_EQ(LEAPI_Initialize(nullptr, nullptr, &slot), LEAPI_SUCCESS);
-    EXPECT_NE(slot, 0u);
-    LeSimReset();
 }
 
 using LeSimJournalTest = SimTest;
@@ -96,57 +74,11 @@ TEST_F(LeSimJournalTest, RecordsArgumentsRecordsAndOutputs) {
     std::int16_t rssi = 3;
     LEAPI_GATTSessionRSSIGet(s, &rssi);
     EXPECT_TRUE(Journal().back().result == LEAPI_ERROR_BUSY && Journal().back().args[1] == 3);
-    LEAPI_GATTSessionRSSIGet(s, &rssi);
-    EXPECT_EQ(static_cast<std::int64_t>(Journal().back().args[1]), -60);
 
     const std::uint32_t count = LeSimJournalCount();
     LeSimJournalEnable(0);
     LEAPI_GATTSessionRSSIGet(s, &rssi);
     EXPECT_EQ(LeSimJournalCount(), count);
-}
-
-using LeSimLifecycleTest = SimTest;
-
-TEST_F(LeSimLifecycleTest, InitializeKeepsTheFirstCallbackUntilUninitialize) {
-    Recorder& second = Another();
-    EXPECT_EQ(LEAPI_Initialize(&Recorder::Callback, &second, nullptr), LEAPI_ALREADY_INITIALIZED);
-    for (std::uint32_t i = 0; i < 100; ++i) LeSimRaiseStackEvent(i, nullptr, 0);
-    LeSimFlushEvents();
-    std::vector<Event> events = stackEvents.Events();
-    ASSERT_EQ(events.size(), 100u);
-    for (std::uint32_t i = 0; i < 100; ++i) EXPECT_EQ(events[i].code, i);  // in queue order
-    EXPECT_TRUE(second.Events().empty());
-    ASSERT_EQ(LEAPI_Uninitialize(), LEAPI_SUCCESS);
-    EXPECT_EQ(LEAPI_Uninitialize(), LEAPI_ERROR_NOT_INITIALIZED);
-    EXPECT_EQ(LeSimRaiseStackEvent(1, nullptr, 0), LEAPI_ERROR_NOT_INITIALIZED);
-
-    ASSERT_EQ(LEAPI_Initialize(&Recorder::Callback, &second, nullptr), LEAPI_SUCCESS);
-    ASSERT_EQ(LeSimRaiseStackEvent(LEAPI_EVENT_RADIO_STATE, nullptr, 0), LEAPI_SUCCESS);
-    LeSimFlushEvents();
-    EXPECT_EQ(second.Events().size(), 1u);
-}
-
-TEST_F(LeSimLifecycleTest, UninitializeWaitsForTheRunningCallbackAndDropsWhatIsPending) {
-    std::uint64_t s = Open(AddDevice(1), &rec);
-    LeSimFlushEvents();
-    std::promise<void> gate;
-    std::shared_future<void> open = gate.get_future().share();
-    std::atomic<bool> blocked{false};
-    stackEvents.hook = [&, open](std::uint32_t) {
-        blocked = true;
-        open.wait();
-    };
-    LeSimRaiseStackEvent(1, nullptr, 0);
-    LeSimRaiseStackEvent(2, nullptr, 0);
-    LeSimRaiseDeviceEvent(s, LEAPI_EVENT_SERVICES_CHANGED, nullptr, 0);
-    while (!blocked) std::this_thread::yield();
-    auto uninit = std::async(std::launch::async, [] { return LEAPI_Uninitialize(); });
-    EXPECT_EQ(uninit.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
-    gate.set_value();
-    EXPECT_EQ(uninit.get(), LEAPI_SUCCESS);
-    EXPECT_EQ(stackEvents.Events().size(), 1u);
-    EXPECT_EQ(rec.Events().size(), 1u);  // only the ESTABLISHED event
-    EXPECT_EQ(LeSimSessionCount(), 0u);
 }
 
 using LeSimDispatchTest = SimTest;
@@ -169,49 +101,6 @@ TEST_F(LeSimDispatchTest, ClosePurgesCallbacksNotYetDelivered) {
     gate.set_value();
     LeSimFlushEvents();
     EXPECT_EQ(rec.Events().size(), 1u);  // ESTABLISHED only: no value, no DISCONNECTED
-}
-
-TEST_F(LeSimDispatchTest, CloseWaitsForTheSessionsRunningCallback) {
-    std::atomic<bool> started{false}, finished{false};
-    rec.hook = [&](std::uint32_t code) {
-        if (code != LEAPI_EVENT_SERVICES_CHANGED) return;
-        started = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        finished = true;
-    };
-    std::uint64_t s = Open(AddDevice(1), &rec);
-    LeSimRaiseDeviceEvent(s, LEAPI_EVENT_SERVICES_CHANGED, nullptr, 0);
-    while (!started) std::this_thread::yield();
-    EXPECT_EQ(LEAPI_GATTSessionClose(s), LEAPI_SUCCESS);
-    EXPECT_TRUE(finished);
-}
-
-TEST_F(LeSimDispatchTest, CallbacksMayCallIntoTheStackEvenToCloseOrUninitialize) {
-    TestDevice d = AddDevice(1);
-    const std::uint16_t vh = AddValue(d, LEAPI_PROP_READ);
-    std::uint32_t readResult = 1, closeResult = 1, uninitResult = 1;
-    std::uint64_t s = 0;
-    rec.hook = [&](std::uint32_t code) {
-        if (code != LEAPI_EVENT_SERVICES_CHANGED) return;
-        CharacteristicValue out{};
-        readResult = LEAPI_CharacteristicReadLong(s, vh, &out);
-        LeSimRaiseStackEvent(42, nullptr, 0);
-        closeResult = LEAPI_GATTSessionClose(s);  // its own session, from its own callback
-    };
-    stackEvents.hook = [&](std::uint32_t code) {
-        if (code == 42) uninitResult = LEAPI_Uninitialize();
-    };
-    s = Open(d, &rec);
-    LeSimRaiseDeviceEvent(s, LEAPI_EVENT_SERVICES_CHANGED, nullptr, 0);
-    LeSimFlushEvents();
-    LeSimFlushEvents();  // the stack event was queued by the callback, after the first flush
-    EXPECT_TRUE(readResult == 0 && closeResult == 0 && uninitResult == 0);
-
-    Recorder& again = Another();  // a new dispatcher thread serves the next initialisation
-    ASSERT_EQ(LEAPI_Initialize(&Recorder::Callback, &again, nullptr), LEAPI_SUCCESS);
-    LeSimRaiseStackEvent(2, nullptr, 0);
-    LeSimFlushEvents();
-    EXPECT_EQ(again.Events().size(), 1u);
 }
 
 }  // namespace

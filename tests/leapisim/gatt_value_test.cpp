@@ -4,6 +4,31 @@
 namespace simtest {
 namespace {
 
+using Ranges = std::vector<std::pair<int, int>>;
+
+// The handles a discovery record names.
+Ranges::value_type Handles(const LeServiceRecord& r) { return {F(r.firstHandle), F(r.lastHandle)}; }
+Ranges::value_type Handles(const LeCharacteristicRecord& r) {
+    return {F(r.valueHandle), F(r.lastHandle)};
+}
+Ranges::value_type Handles(const LeDescriptorRecord& r) { return {F(r.handle), F(r.handle)}; }
+
+// Reads a whole discovery run and ends it (h and n by reference: the start
+// call that sets them is an argument too).
+template <class Record>
+Ranges Drain(std::uint32_t start, const std::uint64_t& h, const std::uint16_t& n,
+             std::uint32_t (*next)(std::uint64_t, Record*), std::uint32_t (*end)(std::uint64_t)) {
+    EXPECT_EQ(start, LEAPI_SUCCESS);
+    Ranges out;
+    Record r{};
+    std::uint32_t rc = 0;
+    while ((rc = next(h, &r)) == LEAPI_SUCCESS) out.push_back(Handles(r));
+    EXPECT_EQ(rc, LEAPI_ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(out.size(), n);
+    EXPECT_EQ(end(h), LEAPI_SUCCESS);
+    return out;
+}
+
 // One device, handles given out in this order:
 //   1 service 0x1800           2/3 char 0x2A00 (read, store)
 //   4 service 0x2711           5/6 data char (read, write, notify, indicate; echo)
@@ -17,79 +42,48 @@ class LeSimGattTest : public SimTest {
     void SetUp() override {
         SimTest::SetUp();
         dev = AddDevice(1);
-        LeUuid noisy = U16(0x2711), wide = U16(0x2711), u;
+        LeUuid noisy = U16(0x2711), u;
         std::memset(noisy.value + 2, 0xFF, 14);
-        wide.type = LEAPI_UUID_TYPE_128;
         const std::uint32_t id = dev.id;
-        ASSERT_EQ(LeSimAddService(id, &(u = U16(0x1800))), 1);
-        ASSERT_EQ(LeSimAddCharacteristic(id, &(u = U16(0x2A00)), 0x02, LESIM_VALUE_STORE), 3);
-        ASSERT_EQ(LeSimAddService(id, &(u = U16(0x2711))), 4);
-        ASSERT_EQ(
-            LeSimAddCharacteristic(id, &(u = DataCharacteristicUuid()), 0x3A, LESIM_VALUE_ECHO), 6);
-        ASSERT_EQ(LeSimAddDescriptor(id, &(u = U16(0x2901))), 7);
-        ASSERT_EQ(LeSimAddDescriptor(id, &(u = U16(0x2902))), 8);
-        ASSERT_EQ(LeSimAddService(id, &noisy), 9);
-        ASSERT_EQ(
-            LeSimAddCharacteristic(id, &(u = DataCharacteristicUuid()), 0x28, LESIM_VALUE_STORE),
-            11);
-        ASSERT_EQ(LeSimAddCharacteristic(id, &(u = U16(0x2A01)), 0x08, LESIM_VALUE_STORE), 13);
-        ASSERT_EQ(LeSimAddDescriptor(id, &(u = U16(0x2902))), 14);
-        ASSERT_EQ(LeSimAddService(id, &wide), 15);
+        LeSimAddService(id, &(u = U16(0x1800)));
+        LeSimAddCharacteristic(id, &(u = U16(0x2A00)), 0x02, LESIM_VALUE_STORE);
+        LeSimAddService(id, &(u = U16(0x2711)));
+        LeSimAddCharacteristic(id, &(u = DataCharacteristicUuid()), 0x3A, LESIM_VALUE_ECHO);
+        LeSimAddDescriptor(id, &(u = U16(0x2901)));
+        LeSimAddDescriptor(id, &(u = U16(0x2902)));
+        LeSimAddService(id, &noisy);
+        LeSimAddCharacteristic(id, &(u = DataCharacteristicUuid()), 0x28, LESIM_VALUE_STORE);
+        LeSimAddCharacteristic(id, &(u = U16(0x2A01)), 0x08, LESIM_VALUE_STORE);
+        LeSimAddDescriptor(id, &(u = U16(0x2902)));
+        LeSimAddService(id, &(u = Wide()));
         session = Open(dev, &rec);
     }
-
-    // Reads a whole discovery run and ends it; returns the first and last
-    // handles of each record.
-    template <class Record>
-    static std::vector<std::pair<int, int>> Drain(std::uint32_t startResult, std::uint64_t h,
-                                                  std::uint16_t n,
-                                                  std::uint32_t (*next)(std::uint64_t, Record*),
-                                                  std::uint32_t (*end)(std::uint64_t),
-                                                  std::pair<int, int> (*handles)(const Record&)) {
-        EXPECT_EQ(startResult, LEAPI_SUCCESS);
-        std::vector<std::pair<int, int>> out;
-        Record r{};
-        for (std::uint16_t i = 0; i < n; ++i) {
-            EXPECT_EQ(next(h, &r), LEAPI_SUCCESS);
-            out.push_back(handles(r));
-        }
-        EXPECT_EQ(next(h, &r), LEAPI_ERROR_NO_MORE_ITEMS);
-        EXPECT_EQ(end(h), LEAPI_SUCCESS);
-        return out;
+    static LeUuid Wide() {
+        LeUuid wide = U16(0x2711);
+        wide.type = LEAPI_UUID_TYPE_128;
+        return wide;
     }
-    using Ranges = std::vector<std::pair<int, int>>;
+
     Ranges Services(LeUuid u) {
         std::uint64_t h = 0;
         std::uint16_t n = 0;
-        std::uint32_t rc = LEAPI_ServicesDiscoveryStartByUUID(session, &u, &h, &n);
-        return Drain<LeServiceRecord>(rc, h, n, LEAPI_ServicesDiscoveryGetNext,
-                                      LEAPI_ServicesDiscoveryEnd, [](const LeServiceRecord& r) {
-                                          return std::make_pair<int, int>(r.firstHandle,
-                                                                          r.lastHandle);
-                                      });
+        return Drain(LEAPI_ServicesDiscoveryStartByUUID(session, &u, &h, &n), h, n,
+                     LEAPI_ServicesDiscoveryGetNext, LEAPI_ServicesDiscoveryEnd);
     }
     Ranges Characteristics(std::uint16_t first, std::uint16_t last) {
         std::uint64_t h = 0;
         std::uint16_t n = 0;
         LeUuid u = DataCharacteristicUuid();
-        std::uint32_t rc =
-            LEAPI_CharacteristicsDiscoveryStartByUUID(session, first, last, &u, &h, &n);
-        return Drain<LeCharacteristicRecord>(
-            rc, h, n, LEAPI_CharacteristicsDiscoveryGetNext, LEAPI_CharacteristicsDiscoveryEnd,
-            [](const LeCharacteristicRecord& r) {
-                return std::make_pair<int, int>(r.valueHandle, r.lastHandle);
-            });
+        return Drain(LEAPI_CharacteristicsDiscoveryStartByUUID(session, first, last, &u, &h, &n), h,
+                     n, LEAPI_CharacteristicsDiscoveryGetNext, LEAPI_CharacteristicsDiscoveryEnd);
     }
     Ranges Descriptors(std::uint16_t valueHandle, std::uint16_t last) {
         std::uint64_t h = 0;
         std::uint16_t n = 0;
-        std::uint32_t rc =
-            LEAPI_CharacteristicDescriptorsDiscoveryStart(session, valueHandle, last, &h, &n);
-        return Drain<LeDescriptorRecord>(rc, h, n, LEAPI_CharacteristicDescriptorsDiscoveryGetNext,
-                                         LEAPI_CharacteristicDescriptorsDiscoveryEnd,
-                                         [](const LeDescriptorRecord& r) {
-                                             return std::make_pair<int, int>(r.handle, r.handle);
-                                         });
+        return Drain(
+            LEAPI_CharacteristicDescriptorsDiscoveryStart(session, valueHandle, last, &h, &n), h, n,
+            LEAPI_CharacteristicDescriptorsDiscoveryGetNext,
+            LEAPI_CharacteristicDescriptorsDiscoveryEnd);
     }
 
     void SetClientConfig(std::uint8_t bits) {
@@ -113,13 +107,10 @@ class LeSimGattTest : public SimTest {
 TEST_F(LeSimGattTest, DiscoveryFindsByUuidWithinTheRanges) {
     // Services by the 16-bit rule; a 128-bit UUID compares all 16 bytes.
     EXPECT_EQ(Services(U16(0x2711)), (Ranges{{4, 8}, {9, 14}}));
-    LeUuid wide = U16(0x2711);
-    wide.type = LEAPI_UUID_TYPE_128;
-    EXPECT_EQ(Services(wide), (Ranges{{15, 15}}));
+    EXPECT_EQ(Services(Wide()), (Ranges{{15, 15}}));
     EXPECT_TRUE(Services(U16(0x180F)).empty());
     // Characteristics by their declaration, up to their last descriptor.
     EXPECT_EQ(Characteristics(1, 0xFFFF), (Ranges{{6, 8}, {11, 11}}));
-    EXPECT_EQ(Characteristics(4, 8).size(), 1u);
     EXPECT_TRUE(Characteristics(6, 9).empty());  // its declaration is 5
     // Descriptors after the value handle, up to the last handle asked for.
     EXPECT_EQ(Descriptors(6, 8), (Ranges{{7, 7}, {8, 8}}));
@@ -158,10 +149,6 @@ TEST_F(LeSimGattTest, LongWritesAreStoredAndReadBackAndChecked) {
     EXPECT_EQ(LeSimDescriptorValue(dev.id, 8), 3);
     CharacteristicValue v = Value(14, 513), out{};
     EXPECT_EQ(LEAPI_CharacteristicDescriptorWrite(session, &v), LEAPI_ERROR_INVALID_LENGTH);
-    v = Value(12, 1);
-    EXPECT_EQ(LEAPI_CharacteristicWriteLong(session, &v), LEAPI_ERROR_INVALID_ATTRIBUTE_HANDLE);
-    v = Value(3, 1);
-    EXPECT_EQ(LEAPI_CharacteristicWriteLong(session, &v), LEAPI_ERROR_NOT_PERMITTED);
     EXPECT_EQ(LEAPI_CharacteristicReadLong(session, 13, &out), LEAPI_ERROR_NOT_PERMITTED);
     v = Value(13, 513);
     EXPECT_EQ(LEAPI_CharacteristicWriteLong(session, &v), LEAPI_ERROR_INVALID_LENGTH);
@@ -200,12 +187,11 @@ TEST_F(LeSimGattTest, EchoNotifiesInFragmentsOnTheStacksThreadAsConfigured) {
     std::vector<Event> got = notified.Events();
     ASSERT_EQ(got.size(), 3u);
     const std::uint16_t sizes[] = {244, 244, 12};
-    const std::uint8_t flags[] = {LEAPI_VALUE_FLAG_MORE, LEAPI_VALUE_FLAG_MORE, 0};
     std::vector<std::uint8_t> joined;
     for (std::size_t i = 0; i < got.size(); ++i) {
         LeValueEventHeader h = got[i].Value();
         EXPECT_TRUE(h.session == session && h.handle == 6);
-        EXPECT_TRUE(h.length == sizes[i] && h.flag == flags[i]) << "fragment " << i;
+        EXPECT_TRUE(h.length == sizes[i] && h.flag == (i < 2 ? LEAPI_VALUE_FLAG_MORE : 0)) << i;
         EXPECT_NE(got[i].thread, std::this_thread::get_id());
         joined.insert(joined.end(), got[i].data.begin() + sizeof h, got[i].data.end());
     }
@@ -220,7 +206,6 @@ TEST_F(LeSimGattTest, EchoNotifiesInFragmentsOnTheStacksThreadAsConfigured) {
     EXPECT_TRUE(indicated.Events()[0].Value().length == 0 &&
                 indicated.Events()[0].Value().flag == 0);
     EXPECT_EQ(notified.Events().size(), 3u);
-
     ASSERT_EQ(LeSimDropSession(session), LEAPI_SUCCESS);  // subscriptions end with the session
     EXPECT_EQ(LeSimRaiseValueEvent(session, 6, 3, 0, nullptr, 0), 0u);
 }

@@ -92,12 +92,8 @@ inline TestDevice AddDevice(std::uint8_t last, const char* name = "Phone", bool 
 }
 
 inline CharacteristicValue Value(std::uint16_t handle, std::size_t length, std::uint8_t seed = 0) {
-    CharacteristicValue v{};
-    v.handle = handle;
-    v.length = static_cast<std::uint16_t>(length);
-    for (std::size_t i = 0; i < length && i < sizeof v.data; ++i) {
-        v.data[i] = static_cast<std::uint8_t>(seed + i);
-    }
+    CharacteristicValue v{handle, static_cast<std::uint16_t>(length), {}};
+    for (std::size_t i = 0; i < length && i < sizeof v.data; ++i) v.data[i] = seed + i;
     return v;
 }
 

@@ -64,8 +64,6 @@ TEST_F(OperationLock, IsFreeAtOnceAfterAnOperationThrew) {
     const BleDeviceEntry nobody{L"Nobody", L"00:00:00:00:00:00", true, true};
     const std::function<void()> failing[] = {
         [&] { provider->Connect(nobody); },
-        [&] { provider->Send(7, {1}); },
-        [&] { provider->GetRSSI(nobody); },
         [&] {
             LeSimScript("LEAPI_GATTSessionRSSIGet", LEAPI_ERROR_NOT_PERMITTED, 1);
             provider->GetRSSI(EntryOf(phone));

@@ -1,7 +1,7 @@
 // A trace session for tests (Linux): enables the module's provider through the
 // shim's controller and keeps every event the provider writes.
-#ifndef NOXB_TESTS_MODULE_TRACECAPTURE_H
-#define NOXB_TESTS_MODULE_TRACECAPTURE_H
+#ifndef NOXB_TESTS_SUPPORT_TRACECAPTURE_H
+#define NOXB_TESTS_SUPPORT_TRACECAPTURE_H
 
 #include <etwshim/etwshim.h>
 #include <noxb/Trace.h>
@@ -38,7 +38,6 @@ class TraceCapture {
     void Disable();
 
     std::vector<CapturedEvent> Events() const;
-    std::vector<std::string> Messages() const;
     void Clear();
 
   private:
@@ -49,4 +48,4 @@ class TraceCapture {
     std::vector<CapturedEvent> events;
 };
 
-#endif  // NOXB_TESTS_MODULE_TRACECAPTURE_H
+#endif  // NOXB_TESTS_SUPPORT_TRACECAPTURE_H

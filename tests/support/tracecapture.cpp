@@ -33,14 +33,6 @@ std::vector<CapturedEvent> TraceCapture::Events() const {
     return events;
 }
 
-std::vector<std::string> TraceCapture::Messages() const {
-    std::vector<std::string> messages;
-    for (const CapturedEvent& event : Events()) {
-        messages.push_back(event.Message());
-    }
-    return messages;
-}
-
 void TraceCapture::Clear() {
     std::lock_guard<std::mutex> guard(lock);
     events.clear();
