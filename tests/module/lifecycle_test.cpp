@@ -35,15 +35,9 @@ const std::string kUninitFailed =
     "E BLE CheckLeapiReturnCode: CheckLeapiReturnCode error: " + Code(LEAPI_ERROR_NOT_INITIALIZED) +
     " at LEAPI_Uninitialize";
 
-TEST_F(Lifecycle, InitializeHandsTheStackTheWrapperAndItsCallback) {
+TEST_F(Lifecycle, StackWideEventsChangeNothing) {
     auto provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
-    const LeSimCall call = testworld::Journal().at(0);
-    ASSERT_EQ(call.argCount, 3u);
-    const LeCallback callback = LeStackApi::OnStackEvent;
-    EXPECT_EQ(call.args[0], reinterpret_cast<std::uintptr_t>(callback));
-    EXPECT_EQ(call.args[1], reinterpret_cast<std::uintptr_t>(provider->StackApi()));
-    EXPECT_NE(call.args[2], 0u);
-    // Stack-wide events change nothing.
+    EXPECT_NE(testworld::Journal().at(0).args[2], 0u);  // somewhere for the stack to write
     const std::uint32_t radioState = 1;
     const unsigned char device[14] = {0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13};
     LeSimRaiseStackEvent(LEAPI_EVENT_RADIO_STATE, &radioState, sizeof radioState);

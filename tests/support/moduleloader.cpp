@@ -11,32 +11,21 @@
 #include <cstring>
 #include <vector>
 
-// NOXB_MODULE_FILE: the module's file name, given by the build.
-
+// NOXB_MODULE_FILE: the module's file name, given by the build. The module
+// is looked for in the test executable's own folder.
 #if defined(_WIN32)
 
-namespace {
-std::wstring ModulePath() {
+LoadedModule::LoadedModule() {
     std::vector<wchar_t> self(32768);
-    const DWORD length = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
-    std::wstring path(self.data(), length);
+    std::wstring path(self.data(), GetModuleFileNameW(nullptr, self.data(), 32768));
     path.erase(path.find_last_of(L"\\/") + 1);
     const char* file = NOXB_MODULE_FILE;
-    return path + std::wstring(file, file + std::strlen(file));
-}
-}  // namespace
-
-LoadedModule::LoadedModule() {
-    handle = LoadLibraryW(ModulePath().c_str());
-    if (handle == nullptr) {
-        error = "LoadLibraryW failed: " + std::to_string(GetLastError());
-    }
+    handle = LoadLibraryW((path + std::wstring(file, file + std::strlen(file))).c_str());
+    if (handle == nullptr) error = "LoadLibraryW failed: " + std::to_string(GetLastError());
 }
 
 LoadedModule::~LoadedModule() {
-    if (handle != nullptr) {
-        FreeLibrary(static_cast<HMODULE>(handle));
-    }
+    if (handle != nullptr) FreeLibrary(static_cast<HMODULE>(handle));
 }
 
 LoadedModule::AnyFunction LoadedModule::Symbol(const char* name) const {
@@ -46,37 +35,23 @@ LoadedModule::AnyFunction LoadedModule::Symbol(const char* name) const {
 
 #else
 
-namespace {
-std::string BinaryFolder() {
+LoadedModule::LoadedModule() {
     std::vector<char> self(4096);
     const ssize_t length = readlink("/proc/self/exe", self.data(), self.size() - 1);
-    std::string path(self.data(), length > 0 ? static_cast<std::size_t>(length) : 0);
-    path.erase(path.rfind('/') + 1);
-    return path;
-}
-
-// The trace system outlives every module that uses it, as advapi32 does on
-// Windows: the shim keeps its state for the whole process and must not be
-// unloaded together with the module.
-void KeepTraceSystemLoaded() {
+    std::string folder(self.data(), length > 0 ? static_cast<std::size_t>(length) : 0);
+    folder.erase(folder.rfind('/') + 1);
+    // The trace system outlives every module that uses it, as advapi32 does
+    // on Windows: the shim keeps its state for the whole process and must
+    // not be unloaded together with the module.
     static void* const traceSystem =
-        dlopen((BinaryFolder() + "libetwshim.so").c_str(), RTLD_NOW | RTLD_GLOBAL);
+        dlopen((folder + "libetwshim.so").c_str(), RTLD_NOW | RTLD_GLOBAL);
     static_cast<void>(traceSystem);
-}
-}  // namespace
-
-LoadedModule::LoadedModule() {
-    KeepTraceSystemLoaded();
-    handle = dlopen((BinaryFolder() + NOXB_MODULE_FILE).c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-        error = dlerror();
-    }
+    handle = dlopen((folder + NOXB_MODULE_FILE).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) error = dlerror();
 }
 
 LoadedModule::~LoadedModule() {
-    if (handle != nullptr) {
-        dlclose(handle);
-    }
+    if (handle != nullptr) dlclose(handle);
 }
 
 LoadedModule::AnyFunction LoadedModule::Symbol(const char* name) const {

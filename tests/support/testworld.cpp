@@ -175,17 +175,16 @@ std::vector<HostEvents::Call> HostEvents::Calls() const {
     return calls;
 }
 
-std::vector<HostEvents::Call> HostEvents::Calls(Slot slot) const {
-    std::vector<Call> of;
-    for (const Call& call : Calls()) {
-        if (call.slot == slot) of.push_back(call);
-    }
-    return of;
-}
-
 std::vector<HostEvents::Call> HostEvents::Await(Slot slot, std::size_t n) const {
-    WaitUntil([&] { return Calls(slot).size() >= n; });
-    return Calls(slot);
+    std::vector<Call> of;
+    WaitUntil([&] {
+        of.clear();
+        for (const Call& call : Calls()) {
+            if (call.slot == slot) of.push_back(call);
+        }
+        return of.size() >= n;
+    });
+    return of;
 }
 
 void HostEvents::Clear() {
