@@ -77,28 +77,5 @@ TEST_F(LeSimSessionTest, EstablishReportsTheSessionOnTheStacksThreadAndRefusalsC
     EXPECT_NE(Open(d, &rec), session);
 }
 
-TEST_F(LeSimSessionTest, DropDeliversDisconnectedAndKeepsDeviceEventsUntilClose) {
-    TestDevice d = AddDevice(1);
-    std::uint64_t s = Open(d, &rec);
-    ASSERT_EQ(LeSimDropSession(s), LEAPI_SUCCESS);
-    EXPECT_EQ(LeSimSessionOf(d.id), LEAPI_NO_SESSION);
-    LeSessionClosedEvent closed{s};
-    EXPECT_EQ(LeSimRaiseDeviceEvent(s, LEAPI_EVENT_SESSION_CLOSED, &closed, sizeof closed),
-              LEAPI_SUCCESS);
-    LeSimFlushEvents();
-    std::vector<Event> events = rec.Events();
-    ASSERT_EQ(events.size(), 3u);
-    EXPECT_TRUE(events[1].code == LEAPI_EVENT_SESSION_DISCONNECTED && events[1].nullData);
-    EXPECT_EQ(events[2].code, LEAPI_EVENT_SESSION_CLOSED);
-    EXPECT_EQ(LEAPI_GATTSessionClose(s), LEAPI_ERROR_INVALID_SESSION_HANDLE);
-    EXPECT_EQ(LeSimRaiseDeviceEvent(s, LEAPI_EVENT_SERVICES_CHANGED, nullptr, 0),
-              LEAPI_ERROR_INVALID_SESSION_HANDLE);
-    // A removed device takes no new session.
-    ASSERT_EQ(LeSimRemoveDevice(d.id), LEAPI_SUCCESS);
-    std::uint16_t extra = 0;
-    EXPECT_EQ(LEAPI_GATTSessionEstablishEx(&d.record, &Recorder::Callback, &rec, 2, &s, &extra),
-              LEAPI_ERROR_DEVICE_NOT_FOUND);
-}
-
 }  // namespace
 }  // namespace simtest

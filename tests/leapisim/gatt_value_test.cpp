@@ -122,28 +122,6 @@ TEST_F(LeSimGattTest, DiscoveryFindsByUuidWithinTheRanges) {
               LEAPI_ERROR_INVALID_ATTRIBUTE_HANDLE);
 }
 
-TEST_F(LeSimGattTest, SubscriptionsAreCheckedAgainstWhatIsOfferedAndAddUp) {
-    auto cb = &Recorder::Callback;
-    EXPECT_EQ(LEAPI_CharacteristicNotificationSubscribe(session, 11, cb, &rec),
-              LEAPI_ERROR_NOT_OFFERED);
-    EXPECT_EQ(LEAPI_CharacteristicIndicationSubscribe(session, 11, cb, &rec), LEAPI_SUCCESS);
-    EXPECT_EQ(LEAPI_CharacteristicNotificationSubscribe(session, 7, cb, &rec),
-              LEAPI_ERROR_INVALID_ATTRIBUTE_HANDLE);
-    EXPECT_EQ(LEAPI_CharacteristicNotificationSubscribe(session, 6, cb, &rec), LEAPI_SUCCESS);
-    EXPECT_EQ(LEAPI_CharacteristicNotificationSubscribe(session, 6, cb, &rec), LEAPI_SUCCESS);
-    EXPECT_EQ(LeSimSubscriptionCount(session), 3u);
-    // Both subscriptions on handle 6 keep receiving; kind 1 skips indications.
-    EXPECT_EQ(LeSimRaiseValueEvent(session, 6, 3, 0, "x", 1), 2u);
-    EXPECT_EQ(LeSimRaiseValueEvent(session, 11, 1, 0, "x", 1), 0u);
-    EXPECT_EQ(LeSimRaiseValueEvent(session, 11, 2, 5, "abc", 3), 1u);
-    EXPECT_EQ(LeSimRaiseRawValueEvent(session, 11, 0x7777, "\1\2\3", 3), 1u);
-    LeSimFlushEvents();
-    std::vector<Event> events = rec.Events();
-    ASSERT_EQ(events.size(), 5u);  // ESTABLISHED, two values on 6, the flagged one, the raw one
-    EXPECT_TRUE(events[3].Value().flag == 5 && events[3].Value().length == 3);
-    EXPECT_EQ(events[4].code, 0x7777u);
-}
-
 TEST_F(LeSimGattTest, LongWritesAreStoredAndReadBackAndChecked) {
     SetClientConfig(3);
     EXPECT_EQ(LeSimDescriptorValue(dev.id, 8), 3);
