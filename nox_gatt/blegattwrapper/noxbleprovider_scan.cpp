@@ -21,12 +21,12 @@ bool IsConnectable(const LeDeviceRecord& record) {
 }
 
 // The record's name: up to the first NUL, at most the 249 units it holds.
+// Measured first, so that the text is allocated once, not grown unit by unit.
 std::wstring NameOf(const LeDeviceRecord& record) {
-    std::wstring name;
-    for (std::uint16_t unit : record.name) {
-        if (unit == 0) break;
-        name.push_back(static_cast<wchar_t>(unit));
-    }
+    std::size_t length = 0;
+    while (length < LEAPI_DEVICE_NAME_UNITS && record.name[length] != 0) ++length;
+    std::wstring name(length, L'\0');
+    for (std::size_t i = 0; i < length; ++i) name[i] = static_cast<wchar_t>(record.name[i]);
     return name;
 }
 
