@@ -23,33 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "allocationcount.h"
 #include "benchworld.h"
-
-namespace {
-
-// Bytes the allocator really hands out (its usable size), live and in total.
-std::atomic<std::int64_t> liveBytes{0};
-std::atomic<std::int64_t> allocatedBytes{0};
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    void* block = std::malloc(size == 0 ? 1 : size);
-    if (block == nullptr) throw std::bad_alloc();
-    const auto usable = static_cast<std::int64_t>(malloc_usable_size(block));
-    liveBytes.fetch_add(usable, std::memory_order_relaxed);
-    allocatedBytes.fetch_add(usable, std::memory_order_relaxed);
-    return block;
-}
-
-void operator delete(void* block) noexcept {
-    if (block == nullptr) return;
-    liveBytes.fetch_sub(static_cast<std::int64_t>(malloc_usable_size(block)),
-                        std::memory_order_relaxed);
-    std::free(block);
-}
-
-void operator delete(void* block, std::size_t /*size*/) noexcept { operator delete(block); }
 
 namespace {
 
@@ -216,7 +191,7 @@ void BM_RegistryBytes(benchmark::State& state) {
     AddPhones(count);
     NoxBleProvider provider(nullptr, nullptr);
     for (auto _ : state) {
-        const std::int64_t stack0 = allocatedBytes.load();
+        const std::int64_t stack0 = AllocatedBytes();
         {
             std::uint64_t run = 0;
             LEAPI_DevicesDiscoveryStart(1, LEAPI_DISCOVERY_KNOWN, &run);
@@ -225,13 +200,13 @@ void BM_RegistryBytes(benchmark::State& state) {
             }
             LEAPI_DevicesDiscoveryEnd(run);
         }
-        const std::int64_t stackBytes = allocatedBytes.load() - stack0;
+        const std::int64_t stackBytes = AllocatedBytes() - stack0;
 
-        const std::int64_t live0 = liveBytes.load();
-        const std::int64_t allocated0 = allocatedBytes.load();
+        const std::int64_t live0 = LiveBytes();
+        const std::int64_t allocated0 = AllocatedBytes();
         std::size_t found = provider.Scan(0).size();
-        const std::int64_t allocated = allocatedBytes.load() - allocated0;
-        const std::int64_t kept = liveBytes.load() - live0;
+        const std::int64_t allocated = AllocatedBytes() - allocated0;
+        const std::int64_t kept = LiveBytes() - live0;
         if (found != static_cast<std::size_t>(count)) state.SkipWithError("the scan missed phones");
         const auto perDevice = [count](std::int64_t bytes) {
             return static_cast<double>(bytes) / static_cast<double>(count);
