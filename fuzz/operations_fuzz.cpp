@@ -1,0 +1,101 @@
+// Random sequences of host operations on one provider (scans, connections,
+// transfers, signal strength, disconnections) while the stack answers any of
+// its calls with random codes, raises events and loses links in between.
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include "fuzzing.h"
+
+namespace {
+
+// Every LEAPI_ function the provider calls but Initialize.
+const char kFunctions[] =
+    "Uninitialize DevicesDiscoveryStart DevicesDiscoveryGetNext DevicesDiscoveryEnd "
+    "GATTSessionEstablishEx GATTSessionClose GATTSessionRSSIGet ServicesDiscoveryStartByUUID "
+    "ServicesDiscoveryGetNext ServicesDiscoveryEnd CharacteristicsDiscoveryStartByUUID "
+    "CharacteristicsDiscoveryGetNext CharacteristicsDiscoveryEnd "
+    "CharacteristicNotificationSubscribe CharacteristicIndicationSubscribe "
+    "CharacteristicDescriptorsDiscoveryStart CharacteristicDescriptorsDiscoveryGetNext "
+    "CharacteristicDescriptorsDiscoveryEnd CharacteristicDescriptorWrite CharacteristicReadLong "
+    "CharacteristicWriteLong";
+
+std::vector<std::string> Functions() {
+    std::vector<std::string> names;
+    std::istringstream words(kFunctions);
+    for (std::string word; words >> word;) names.push_back("LEAPI_" + word);
+    return names;
+}
+const std::uint32_t kCodes[] = {0xEAEA0005,
+                                LEAPI_ALREADY_INITIALIZED,
+                                LEAPI_ERROR_BUSY,
+                                LEAPI_ERROR_SESSION_EXISTS,
+                                LEAPI_ERROR_INVALID_SESSION_HANDLE,
+                                LEAPI_ERROR_NOT_OFFERED,
+                                LEAPI_ERROR_AGAIN};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz::Input in(data, size);
+    fuzz::FreshWorld();
+    // Two phones with the data service, one without it.
+    const std::vector<fuzz::Phone> phones = {fuzz::AddPhone(1, true), fuzz::AddPhone(2, true),
+                                             fuzz::AddPhone(3, false)};
+    fuzz::Events events;
+    auto provider = std::make_unique<NoxBleProvider>(&events, &events);
+    std::vector<std::uint32_t> handles = {7};  // and one that is never a connection's
+    fuzz::Bytes received;
+    for (int step = 0; !in.Empty() && step < 64; ++step) {
+        const std::uint8_t choice = in.Byte();
+        const fuzz::Phone& phone = phones[in.Byte() % phones.size()];
+        const std::uint32_t handle = handles[in.Byte() % handles.size()];
+        const std::uint64_t open = LeSimSessionOf(phone.id);
+        const std::function<void()> operations[] = {
+            [&] { provider->Scan(in.Byte() % 3 * 1000); },
+            [&] { handles.push_back(provider->Connect(phone.entry)); },
+            [&] { provider->Disconnect(handle); },
+            [&] { provider->Send(handle, in.Take(64)); },
+            [&] { provider->Receive(handle, in.Byte() % 4, received); },
+            [&] { provider->GetRSSI(phone.entry); }};
+        if (choice % 10 < std::size(operations)) {
+            fuzz::Call(operations[choice % 10]);
+            continue;
+        }
+        switch (choice % 10) {
+            case 6: {  // the next calls of a function answer a code
+                static const std::vector<std::string> functions = Functions();
+                const std::string& function = functions[in.Byte() % functions.size()];
+                std::uint32_t code =
+                    in.Byte() < 224 ? kCodes[in.Byte() % std::size(kCodes)] : in.U32();
+                // A close answered "no such session" while the session stays
+                // open would be a stack contradicting itself.
+                if (function == "LEAPI_GATTSessionClose" &&
+                    code == LEAPI_ERROR_INVALID_SESSION_HANDLE) {
+                    code = 0xEAEA0005;
+                }
+                LeSimScript(function.c_str(), code, 1 + in.Byte() % 3);
+                break;
+            }
+            case 7: {  // a device event naming the session it travels on
+                const LeSessionEstablishedEvent record{open, in.U16()};
+                const std::uint32_t code =
+                    in.Byte() < 224 ? fuzz::kDeviceEvents[in.Byte() % 4] : in.U32();
+                LeSimRaiseDeviceEvent(open, code, &record, sizeof record);
+                break;
+            }
+            case 8: {
+                const fuzz::Bytes bytes = in.Take(64);
+                LeSimRaiseValueEvent(open, phone.valueHandle, 3, in.Byte(), bytes.data(),
+                                     static_cast<std::uint16_t>(bytes.size()));
+                break;
+            }
+            default:
+                if (in.Byte() < 64) LeSimDropSession(open);
+                LeSimFlushEvents();
+                break;
+        }
+    }
+    fuzz::Finish(provider, phones);
+    return 0;
+}
