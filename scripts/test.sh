@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds every configuration and runs every test: native Linux, the address+
 # undefined and thread sanitizer builds, the Windows x64 cross build under
-# Wine, the formatting check and clang-tidy. Installs missing Debian packages
-# first.
+# Wine, the formatting check, clang-tidy and the fuzz targets (each for
+# NOXB_FUZZ_SECONDS, 60 by default). Installs missing Debian packages first.
 #
 #   scripts/test.sh                 everything
 #   scripts/test.sh linux windows   only the named configurations
@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh || exit 1
 
 configs=("$@")
-[ ${#configs[@]} -gt 0 ] || configs=(linux asan tsan windows format tidy)
+[ ${#configs[@]} -gt 0 ] || configs=(linux asan tsan windows format tidy fuzz)
 jobs="${NOXB_TEST_JOBS:-2}"
 failed=()
 passed=()
@@ -55,10 +55,35 @@ check_tidy() {
   return "${PIPESTATUS[1]}"
 }
 
+# Builds the fuzz targets and runs each from a copy of its seed corpus, two at
+# a time; what they find stays out of the repository. Findings and the
+# inputs behind them land in build/fuzz.
+run_fuzzers() {
+  echo "=== fuzz: configure and build"
+  cmake --preset fuzz >/dev/null &&
+    cmake --build --preset fuzz -j 2 --target fuzz_scan fuzz_events fuzz_operations || return 1
+  local seconds="${NOXB_FUZZ_SECONDS:-60}" work rc
+  work=$(mktemp -d) && cp -r fuzz/corpus/. "$work" || return 1
+  echo "=== fuzz: each target for $seconds s, two at a time"
+  printf '%s\n' scan events operations | xargs -P 2 -I{} sh -c "
+    log=build/fuzz/{}.log
+    if build/fuzz/bin/fuzz_{} -max_total_time=$seconds -timeout=30 -print_final_stats=1 \
+         -artifact_prefix=build/fuzz/ $work/{} >\$log 2>&1; then
+      echo fuzz_{}: \$(sed -n 's/^stat::number_of_executed_units: *//p' \$log) executions, \
+        \$(ls $work/{} | wc -l) inputs in the corpus
+    else
+      tail -n 60 \$log; echo fuzz_{}: FAILED; exit 1
+    fi"
+  rc=$?
+  rm -rf "$work"
+  return $rc
+}
+
 for c in "${configs[@]}"; do
   case "$c" in
     format) check_format ;;
     tidy) check_tidy ;;
+    fuzz) run_fuzzers ;;
     linux | asan | tsan | windows) build_and_test "$c" ;;
     *) echo "unknown configuration: $c" >&2; false ;;
   esac
