@@ -20,7 +20,10 @@ passed=()
 run_ctest() {  # name
   local log="build/$1/ctest.log"
   ctest --preset "$1" -j "$jobs" 2>&1 | tee "$log"
-  return "${PIPESTATUS[0]}"
+  local rc=${PIPESTATUS[0]}
+  # The stress and fault-injection figures (docs/reliability.md).
+  grep -h '^stress:\|^faults:' "build/$1/Testing/Temporary/LastTest.log" 2>/dev/null
+  return "$rc"
 }
 
 build_and_test() {  # preset
