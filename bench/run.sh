@@ -21,7 +21,8 @@ cmake --build "$build" --target noxb_bench noxb_bench_footprint -j2 >&2
 
 echo "load before the run: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 "$build/bin/noxb_bench" --benchmark_repetitions="$repetitions" \
-  --benchmark_report_aggregates_only=true --benchmark_filter="${filter:-.}" \
+  --benchmark_report_aggregates_only=true --benchmark_enable_random_interleaving=true \
+  --benchmark_filter="${filter:-.}" \
   --benchmark_out="$build/bench.json" --benchmark_out_format=json >&2
 if [[ -n $filter ]]; then
   exit 0
