@@ -98,8 +98,11 @@ class BleDevice {
   public:
     // Devices live in shared pointers only: the module keeps a device alive
     // while the stack may still call it back.
+    // `owner` tags the device with what made it (a provider's stack
+    // interface), so that a provider lets go of its own devices only.
     static std::shared_ptr<BleDevice> Create(const LeDeviceRecord& record,
-                                             IBleGattEvents* eventSink, void* eventContext);
+                                             IBleGattEvents* eventSink, void* eventContext,
+                                             const void* owner = nullptr);
     BleDevice(const BleDevice&) = delete;
     BleDevice& operator=(const BleDevice&) = delete;
 
@@ -116,6 +119,7 @@ class BleDevice {
     std::uint64_t SessionHandle() const;
     std::uint16_t SessionExtra() const;
     bool RefreshNeeded() const;
+    const void* Owner() const { return owner; }
 
     LeDeviceRecord deviceInfo;
     std::uint64_t sessionHandle;
@@ -141,6 +145,7 @@ class BleDevice {
     // subscriptions still name them, so they live until the session closes.
     std::vector<std::shared_ptr<void>> retired;
     std::weak_ptr<BleDevice> self;
+    const void* owner = nullptr;
 };
 
 #endif  // NOXB_BLEMODEL_H

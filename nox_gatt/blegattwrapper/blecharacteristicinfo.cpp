@@ -59,33 +59,26 @@ void BleCharacteristicInfo::ReadLong(std::vector<std::uint8_t>& out, std::int64_
     BleCharacteristic& holder = *characteristic;
     holder.Clear();
     const std::int64_t start = SystemTimeTicks();
-    // The stack fills a record of our own; the holder's record takes a copy
-    // under its guard, since the callback thread reads the holder meanwhile.
-    CharacteristicValue read;
-    {
-        std::lock_guard<std::mutex> hold(holder.bufferGuard);
-        read = holder.value;
-    }
+    // The stack is handed the holder's own record and writes only its length
+    // and data, on this thread; the callback thread reads only its handle,
+    // which nobody writes after construction. So the call needs no guard.
+    CharacteristicValue& record = holder.value;
     for (;;) {
         const std::uint32_t code = LEAPI_CharacteristicReadLong(
-            device->SessionHandle(), characteristicRecord.valueHandle, &read);
-        {
-            std::lock_guard<std::mutex> hold(holder.bufferGuard);
-            holder.value = read;
-        }
-        if (code == LEAPI_SUCCESS && read.length != 0) break;
+            device->SessionHandle(), characteristicRecord.valueHandle, &record);
+        if (code == LEAPI_SUCCESS && record.length != 0) break;
         if (code == LEAPI_SUCCESS) std::this_thread::sleep_for(kEmptyReadPause);
         // "Again" is not an error: ask once more at once.
         if (code != LEAPI_ERROR_AGAIN) {
             CheckLeapiReturnCode(static_cast<int>(code), "LEAPI_CharacteristicReadLong");
         }
-        if (read.length != 0) break;
+        if (record.length != 0) break;
         const double elapsedSeconds = static_cast<double>(SystemTimeTicks() - start) / 10000000.0;
         const auto elapsedMs = static_cast<std::int64_t>(elapsedSeconds * 1000.0);
         if (elapsedMs >= timeoutMs) break;
     }
-    const std::size_t length = std::min<std::size_t>(read.length, kMaxValueLength);
-    out.assign(read.data, read.data + length);
+    const std::size_t length = std::min<std::size_t>(record.length, kMaxValueLength);
+    out.assign(record.data, record.data + length);
 }
 
 void BleCharacteristicInfo::OnCharacteristicCallback(std::uint32_t event, const void* data,

@@ -19,9 +19,11 @@ BleDevice::BleDevice(const LeDeviceRecord& record, IBleGattEvents* sink, void* c
       eventContext(context) {}
 
 std::shared_ptr<BleDevice> BleDevice::Create(const LeDeviceRecord& record,
-                                             IBleGattEvents* eventSink, void* eventContext) {
+                                             IBleGattEvents* eventSink, void* eventContext,
+                                             const void* owner) {
     std::shared_ptr<BleDevice> device(new BleDevice(record, eventSink, eventContext));
     device->self = device;
+    device->owner = owner;
     return device;
 }
 

@@ -47,7 +47,7 @@ std::vector<std::shared_ptr<BleDevice>> LeStackApi::DevicesDiscovery(std::uint8_
     while (LEAPI_DevicesDiscoveryGetNext(handle, &record) == LEAPI_SUCCESS) {
         if (!PassesClassFilter(record.majorClass, record.minorClass)) continue;
         if ((flags & kSignalFilterFlag) != 0 && record.rssi < kWeakestRssi) continue;
-        found.push_back(BleDevice::Create(record, eventSink, eventContext));
+        found.push_back(BleDevice::Create(record, eventSink, eventContext, this));
     }
     CheckLeapiReturnCode(static_cast<int>(LEAPI_DevicesDiscoveryEnd(handle)),
                          "LEAPI_DevicesDiscoveryEnd");

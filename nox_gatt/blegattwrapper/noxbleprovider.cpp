@@ -29,11 +29,16 @@ NoxBleProvider::~NoxBleProvider() {
     NOXB_LOG(LogLevel::Info, kModuleBleString, "NoxBleProvider::~NoxBleProvider",
              "start destruct NoxBleProvider");
     if (stackInitialised) {
+        const std::uint32_t code = LEAPI_Uninitialize();
+        // An uninitialised stack calls nobody back: the devices this provider
+        // kept alive for its callbacks may go. "Not initialised" means another
+        // provider of the process uninitialised it first. Other providers'
+        // devices are theirs to let go of.
+        if (code == LEAPI_SUCCESS || code == LEAPI_ERROR_NOT_INITIALIZED) {
+            callbackHolders.ReleaseOwnedBy(stackApi.get());
+        }
         try {
-            CheckLeapiReturnCode(static_cast<int>(LEAPI_Uninitialize()), "LEAPI_Uninitialize");
-            // An uninitialised stack calls nobody back: devices kept alive
-            // for its callbacks may go.
-            callbackHolders.ReleaseAll();
+            CheckLeapiReturnCode(static_cast<int>(code), "LEAPI_Uninitialize");
             NOXB_LOG(LogLevel::Info, kModuleBleString, "NoxBleProvider::~NoxBleProvider",
                      "Uninitialization succeed");
         } catch (const NoxBleProviderGeneralException&) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 SessionTable sessionsByAddress;
 CallbackHolders callbackHolders;
@@ -55,6 +56,19 @@ void CallbackHolders::Release(const BleDevice* device) {
     if (it == held.end()) return;
     last = std::move(it->second);
     held.erase(it);
+}
+
+void CallbackHolders::ReleaseOwnedBy(const void* owner) {
+    std::vector<std::shared_ptr<BleDevice>> last;  // destroyed after the lock is let go
+    std::lock_guard<std::mutex> hold(guard);
+    for (auto it = held.begin(); it != held.end();) {
+        if (it->second->Owner() == owner) {
+            last.push_back(std::move(it->second));
+            it = held.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 void CallbackHolders::ReleaseAll() {

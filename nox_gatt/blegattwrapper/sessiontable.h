@@ -42,7 +42,11 @@ class CallbackHolders {
   public:
     void Hold(const std::shared_ptr<BleDevice>& device);
     void Release(const BleDevice* device);
-    // The stack was uninitialised: it calls nobody back any more.
+    // The stack was uninitialised: it calls none of the devices `owner`
+    // made back any more. Other providers' devices stay held: whether the
+    // stack still serves them is the stack's business, not this provider's.
+    void ReleaseOwnedBy(const void* owner);
+    // Every device, whoever made it (tests, between worlds).
     void ReleaseAll();
     std::size_t Size() const;
 

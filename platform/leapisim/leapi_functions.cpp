@@ -347,8 +347,9 @@ LEAPI_API uint32_t LEAPI_CharacteristicReadLong(uint64_t session, uint16_t value
         } else if ((c->properties & LEAPI_PROP_READ) == 0) {
             rc = LEAPI_ERROR_NOT_PERMITTED;
         } else {
+            // A read stores the bytes and their count, nothing else: the
+            // record's handle is the caller's, read by its callbacks.
             leapisim::Bytes value = c->Read();
-            out->handle = valueHandle;
             out->length = static_cast<std::uint16_t>(value.size());
             if (!value.empty()) std::memcpy(out->data, value.data(), value.size());
         }

@@ -64,6 +64,7 @@ TEST_F(LeSimJournalTest, RecordsArgumentsRecordsAndOutputs) {
     EXPECT_EQ(std::memcmp(c.data, &d.record, sizeof d.record), 0);
 
     CharacteristicValue v = Value(vh, 5, 40), out{};
+    out.handle = vh;  // a read leaves the handle to the caller
     ASSERT_EQ(LEAPI_CharacteristicWriteLong(s, &v), LEAPI_SUCCESS);
     ASSERT_EQ(LEAPI_CharacteristicReadLong(s, vh, &out), LEAPI_SUCCESS);
     for (const LeSimCall& call : {Journal().end()[-2], Journal().back()}) {

@@ -164,6 +164,17 @@ TEST_F(Transfer, ValueEventsAreCollectedAndAnnouncedByTheirOwnRules) {
     ASSERT_EQ(host.Calls().size(), 1u);
     EXPECT_EQ(host.Calls()[0].bytes, "abcde");
     EXPECT_EQ(Notified(), "");
+
+    // A read hands the stack the record of the very holder the host reaches.
+    const auto* told = static_cast<const BleCharacteristicInfo*>(host.Calls()[0].object);
+    Forget();
+    const std::uint8_t one = 42;
+    LeSimQueueReadValue(test.id, test.valueHandle, &one, 1);
+    Bytes out;
+    info->ReadLong(out, 0);
+    ASSERT_EQ(Journal().size(), 1u);
+    EXPECT_EQ(Journal()[0].args[2], reinterpret_cast<std::uintptr_t>(told->characteristic.get()));
+    EXPECT_EQ(+told->characteristic->value.length, 1);
 }
 
 }  // namespace

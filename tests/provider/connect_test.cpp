@@ -1,5 +1,9 @@
 // Connect and Disconnect: finding the device, opening and completing the
 // session, the service handle, and what each failure leaves behind.
+#include <atomic>
+#include <thread>
+
+#include "blegattwrapper/sessiontable.h"
 #include "providerfixture.h"
 
 namespace {
@@ -157,6 +161,39 @@ TEST_F(Connect, TwiceKeepsOneHandleAndAfterANewScanGivesASecondOne) {
     LeSimFlushEvents();
     provider->Disconnect(first);
     EXPECT_EQ(Outcome([&] { provider->Send(first, {3}); }), "ServiceNotFound");
+}
+
+// Two providers in one process share the stack: the first one destroyed
+// uninitialises it for both, yet lets go only of the devices it made, while
+// values still arrive for both sessions.
+TEST_F(Connect, TwoProvidersEachLetGoOfTheirOwnDevicesOnly) {
+    DeviceSpec spec;
+    spec.lastAddressByte = 2;
+    spec.name = "Tablet";
+    const TestDevice tablet = AddDevice(spec);
+    ConnectPhone();
+    auto second = std::make_unique<NoxBleProvider>(nullptr, nullptr);
+    second->Scan(0);
+    const auto other = second->FindBleDevice(second->Connect(EntryOf(tablet)));
+    ASSERT_EQ(callbackHolders.Size(), 2u);
+    const std::uint64_t sessions[] = {device->SessionHandle(), other->SessionHandle()};
+    const std::uint16_t handles[] = {phone.valueHandle, tablet.valueHandle};
+    std::atomic<bool> stop{false};
+    std::thread stack([&] {
+        for (unsigned i = 0; !stop; ++i) {
+            LeSimRaiseValueEvent(sessions[i & 1], handles[i & 1], 1, 0, "v", 1);
+        }
+    });
+    device.reset();
+    provider.reset();
+    stop = true;
+    stack.join();
+    EXPECT_EQ(callbackHolders.Size(), 1u);  // the tablet, made by the second provider
+    // The second provider's calls now meet a stack that is not initialised.
+    EXPECT_EQ(Outcome([&] { second->Connect(EntryOf(tablet)); }),
+              General(LEAPI_ERROR_NOT_INITIALIZED));
+    second.reset();  // meets a stack already uninitialised
+    EXPECT_EQ(callbackHolders.Size(), 0u);
 }
 
 TEST_F(Disconnect, ClosesTheSessionAndForgetsTheHandleAlsoAfterTheLinkWasLost) {
