@@ -24,7 +24,7 @@ using TraceFilter = PEVENT_FILTER_DESCRIPTOR;
 
 #else
 
-#include <etwshim/etwshim.h>
+#include <etwshim/evntprov.h>
 
 #define NOXB_TRACE_CALLBACK
 using TraceControlCode = uint32_t;

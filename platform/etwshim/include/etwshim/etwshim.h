@@ -1,6 +1,6 @@
-/* Event tracing off Windows: the three provider calls of Windows event
- * tracing with their Windows shapes, and a small controller API that plays
- * the part of a trace session (enable a provider, receive its events).
+/* Event tracing off Windows, the controller's face: a small API that plays
+ * the part of a trace session (enable a provider, receive its events), for
+ * hosts, tools and tests. The provider calls are in evntprov.h.
  *
  * A provider enabled before it registers is told so at registration, as on
  * Windows. The controller calls the provider's enable callback on the
@@ -10,57 +10,16 @@
 #ifndef ETWSHIM_ETWSHIM_H
 #define ETWSHIM_ETWSHIM_H
 
-#include <stdint.h>
+/* The module is built against the provider face alone. */
+#ifdef NOXB_TRACE_PROVIDER_FACE_ONLY
+#error "the module includes etwshim/evntprov.h only"
+#endif
 
-#define ETWSHIM_API __attribute__((visibility("default")))
+#include <etwshim/evntprov.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-typedef struct _GUID {
-    uint32_t Data1;
-    uint16_t Data2;
-    uint16_t Data3;
-    uint8_t Data4[8];
-} GUID;
-
-typedef uint64_t REGHANDLE;
-
-typedef struct _EVENT_DESCRIPTOR {
-    uint16_t Id;
-    uint8_t Version;
-    uint8_t Channel;
-    uint8_t Level;
-    uint8_t Opcode;
-    uint16_t Task;
-    uint64_t Keyword;
-} EVENT_DESCRIPTOR;
-
-typedef struct _EVENT_DATA_DESCRIPTOR {
-    uint64_t Ptr;
-    uint32_t Size;
-    uint32_t Reserved;
-} EVENT_DATA_DESCRIPTOR;
-
-#define EVENT_CONTROL_CODE_DISABLE_PROVIDER 0u
-#define EVENT_CONTROL_CODE_ENABLE_PROVIDER 1u
-
-#define ETWSHIM_ERROR_SUCCESS 0u
-#define ETWSHIM_ERROR_INVALID_PARAMETER 87u
-#define ETWSHIM_ERROR_INVALID_HANDLE 6u
-
-typedef void (*PENABLECALLBACK)(const GUID* sourceId, uint32_t controlCode, uint8_t level,
-                                uint64_t matchAnyKeyword, uint64_t matchAllKeyword,
-                                const void* filterData, void* callbackContext);
-
-/* ---- Provider side (the Windows calls) ---------------------------------- */
-
-ETWSHIM_API uint32_t EventRegister(const GUID* providerId, PENABLECALLBACK enableCallback,
-                                   void* callbackContext, REGHANDLE* regHandle);
-ETWSHIM_API uint32_t EventWrite(REGHANDLE regHandle, const EVENT_DESCRIPTOR* eventDescriptor,
-                                uint32_t userDataCount, EVENT_DATA_DESCRIPTOR* userData);
-ETWSHIM_API uint32_t EventUnregister(REGHANDLE regHandle);
 
 /* ---- Controller side ----------------------------------------------------- */
 
