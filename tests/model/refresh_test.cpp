@@ -165,7 +165,8 @@ TEST_F(Refresh, LookupsCompareTheUuidsAndThrowWithoutRecordsWhenNothingMatches) 
     std::swap(data.uuid.value[0], data.uuid.value[1]);
     device->services.push_back(std::make_shared<BleService>(device.get(), data));
     data.uuid = DataServiceUuid();
-    data.uuid.value[9] = 0x55;  // a 16-bit UUID compares two bytes only
+    data.uuid.value[2] = 0x55;  // a 16-bit UUID compares two bytes only
+    data.uuid.value[15] = 0x55;
     device->services.push_back(std::make_shared<BleService>(device.get(), data));
     const std::shared_ptr<BleService> service = device->FindService();
     EXPECT_EQ(service, device->services[1]);
