@@ -11,6 +11,7 @@ packages=(
   binutils-mingw-w64-x86-64
   wine wine64
   libxml2-utils
+  liblttng-ust-dev lttng-tools babeltrace2
 )
 
 missing=()

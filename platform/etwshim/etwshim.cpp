@@ -1,12 +1,22 @@
 // Event tracing off Windows: a process-wide table of registered providers and
-// of the enable requests a controller made, and one consumer of written events.
+// of the enable requests a controller made, one consumer of written events
+// and, when built with LTTng-UST, the tracer's sessions as a second listener.
 #include <etwshim/etwshim.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <shared_mutex>
+#include <string>
+#include <thread>
 #include <vector>
+
+#ifdef NOXB_WITH_LTTNG
+#include "lttngbridge.h"
+#endif
 
 namespace {
 
@@ -16,16 +26,24 @@ struct GuidLess {
     }
 };
 
+struct EnableRequest {
+    bool isEnabled = false;
+    uint8_t level = 0;
+    uint64_t matchAny = 0;
+    uint64_t matchAll = 0;
+
+    bool operator==(const EnableRequest& o) const {
+        return isEnabled == o.isEnabled && level == o.level && matchAny == o.matchAny &&
+               matchAll == o.matchAll;
+    }
+};
+
 struct Registration {
     GUID id;
     PENABLECALLBACK callback;
     void* context;
-};
-
-struct EnableRequest {
-    uint8_t level;
-    uint64_t matchAny;
-    uint64_t matchAll;
+    EnableRequest told;   // what the provider was last told
+    bool retell = false;  // a controller call asks to tell it again, changed or not
 };
 
 struct Tracing {
@@ -36,11 +54,25 @@ struct Tracing {
     std::map<GUID, EnableRequest, GuidLess> enabled;
     REGHANDLE nextHandle = 1;
 
+    // Held while enable callbacks run, and by EventUnregister: once that
+    // returns, no callback of the handle runs or will run. Recursive, as a
+    // callback may itself unregister or ask for a change.
+    std::recursive_mutex deliveryLock;
+
     // Writers share it; replacing the consumer takes it exclusively, so the
     // old consumer is never called after EtwShimSetConsumer returns.
     std::shared_mutex consumerLock;
     EtwShimConsumer consumer = nullptr;
     void* consumerContext = nullptr;
+
+    // Watches the tracer's sessions while any provider is registered.
+    std::mutex watchLock;
+    std::condition_variable watchWake;
+    std::thread watcher;
+    // The running watcher's number; 0 asks it to stop. A watcher told to stop
+    // stops even when a new one started before it woke.
+    unsigned watching = 0;
+    unsigned lastWatcher = 0;
 };
 
 // Never destroyed: providers may unregister from static destructors that run
@@ -50,20 +82,126 @@ Tracing& State() {
     return *tracing;
 }
 
-std::vector<Registration> RegistrationsOf(Tracing& t, const GUID& id) {
-    std::vector<Registration> found;
-    for (const auto& entry : t.registrations) {
-        if (std::memcmp(&entry.second.id, &id, sizeof(GUID)) == 0) found.push_back(entry.second);
-    }
-    return found;
+// The tracer's sessions ask for every keyword, up to the most verbose level
+// one of them enabled.
+EnableRequest TracerRequest() {
+#ifdef NOXB_WITH_LTTNG
+    const uint8_t level = NoxbLttngEnabledLevel();
+    if (level != 0) return EnableRequest{true, level, ~uint64_t{0}, 0};
+#endif
+    return EnableRequest{};
 }
 
-void CallEnable(const Registration& r, uint32_t code, const EnableRequest& request) {
-    if (r.callback != nullptr) {
-        r.callback(&r.id, code, request.level, request.matchAny, request.matchAll, nullptr,
-                   r.context);
+// What a provider is asked for when both the controller and the tracer may
+// listen: whatever either wants (level 0 is every level).
+EnableRequest Merge(const EnableRequest& a, const EnableRequest& b) {
+    if (!a.isEnabled) return b;
+    if (!b.isEnabled) return a;
+    const uint8_t level = (a.level == 0 || b.level == 0) ? 0 : std::max(a.level, b.level);
+    return EnableRequest{true, level, a.matchAny | b.matchAny, a.matchAll & b.matchAll};
+}
+
+// Tells every registered provider whose merged request changed (or that a
+// controller call marked) what it is now asked for.
+void Deliver(Tracing& t) {
+    std::lock_guard<std::recursive_mutex> delivering(t.deliveryLock);
+    const EnableRequest tracer = TracerRequest();
+    std::vector<std::pair<REGHANDLE, Registration>> calls;
+    {
+        std::lock_guard<std::mutex> guard(t.tableLock);
+        for (auto& [handle, r] : t.registrations) {
+            auto it = t.enabled.find(r.id);
+            const EnableRequest want =
+                Merge(it != t.enabled.end() ? it->second : EnableRequest{}, tracer);
+            if (want == r.told && !r.retell) continue;
+            r.told = want;
+            r.retell = false;
+            calls.emplace_back(handle, r);
+        }
+    }
+    for (const auto& [handle, r] : calls) {
+        {
+            // A callback run just before may have unregistered this one.
+            std::lock_guard<std::mutex> guard(t.tableLock);
+            if (t.registrations.count(handle) == 0) continue;
+        }
+        if (r.callback == nullptr) continue;
+        const EnableRequest& q = r.told;
+        r.callback(
+            &r.id,
+            q.isEnabled ? EVENT_CONTROL_CODE_ENABLE_PROVIDER : EVENT_CONTROL_CODE_DISABLE_PROVIDER,
+            q.level, q.matchAny, q.matchAll, nullptr, r.context);
     }
 }
+
+void MarkRetell(Tracing& t, const GUID& id) {
+    for (auto& entry : t.registrations) {
+        if (std::memcmp(&entry.second.id, &id, sizeof(GUID)) == 0) entry.second.retell = true;
+    }
+}
+
+#ifdef NOXB_WITH_LTTNG
+// A session that starts or stops reaches the providers within a tenth of a
+// second; no callback reaches the tracer, so the watcher asks.
+constexpr auto kWatchPeriod = std::chrono::milliseconds(100);
+
+void Watch(Tracing& t, unsigned self) {
+    std::unique_lock<std::mutex> lock(t.watchLock);
+    while (!t.watchWake.wait_for(lock, kWatchPeriod, [&t, self] { return t.watching != self; })) {
+        lock.unlock();
+        Deliver(t);
+        lock.lock();
+    }
+}
+#endif
+
+// Called with tableLock held, on a change of the number of registrations.
+void StartWatching([[maybe_unused]] Tracing& t) {
+#ifdef NOXB_WITH_LTTNG
+    std::lock_guard<std::mutex> lock(t.watchLock);
+    if (t.watcher.joinable()) return;
+    t.watching = ++t.lastWatcher;
+    if (t.watching == 0) t.watching = ++t.lastWatcher;
+    t.watcher = std::thread(Watch, std::ref(t), t.watching);
+#endif
+}
+
+std::thread StopWatching([[maybe_unused]] Tracing& t) {
+#ifdef NOXB_WITH_LTTNG
+    std::lock_guard<std::mutex> lock(t.watchLock);
+    t.watching = 0;
+    t.watchWake.notify_all();
+    return std::move(t.watcher);
+#else
+    return std::thread();
+#endif
+}
+
+#ifdef NOXB_WITH_LTTNG
+void WriteToTracer(const EVENT_DESCRIPTOR& descriptor, uint32_t count,
+                   const EVENT_DATA_DESCRIPTOR* items) {
+    NoxbTraceRecord record{};
+    record.level = descriptor.Level;
+    record.id = descriptor.Id;
+    // A text is read no further than its item's size; one without its
+    // terminator there is copied and terminated.
+    std::string copies[NOXB_TRACE_TEXTS];
+    for (uint32_t i = 0; i < NOXB_TRACE_TEXTS; ++i) {
+        const char* text = i < count
+                               ? reinterpret_cast<const char*>(static_cast<uintptr_t>(items[i].Ptr))
+                               : nullptr;
+        if (text == nullptr) {
+            record.text[i] = "";
+        } else if (memchr(text, 0, items[i].Size) != nullptr) {
+            record.text[i] = text;
+        } else {
+            copies[i].assign(text, items[i].Size);
+            record.text[i] = copies[i].c_str();
+        }
+    }
+    NoxbLttngWrite(&record);
+}
+#endif
 
 }  // namespace
 
@@ -73,29 +211,36 @@ uint32_t EventRegister(const GUID* providerId, PENABLECALLBACK enableCallback,
                        void* callbackContext, REGHANDLE* regHandle) {
     if (providerId == nullptr || regHandle == nullptr) return ETWSHIM_ERROR_INVALID_PARAMETER;
     Tracing& t = State();
-    Registration r{*providerId, enableCallback, callbackContext};
-    bool isEnabled = false;
-    EnableRequest request{};
     {
         std::lock_guard<std::mutex> guard(t.tableLock);
         *regHandle = t.nextHandle++;
-        t.registrations.emplace(*regHandle, r);
-        auto it = t.enabled.find(*providerId);
-        if (it != t.enabled.end()) {
-            isEnabled = true;
-            request = it->second;
-        }
+        t.registrations.emplace(*regHandle,
+                                Registration{*providerId, enableCallback, callbackContext, {}});
+        StartWatching(t);
     }
-    // A session that enabled the provider before it registered tells it now.
-    if (isEnabled) CallEnable(r, EVENT_CONTROL_CODE_ENABLE_PROVIDER, request);
+    // A session that listened before the provider registered tells it now.
+    Deliver(t);
     return ETWSHIM_ERROR_SUCCESS;
 }
 
 uint32_t EventUnregister(REGHANDLE regHandle) {
     Tracing& t = State();
-    std::lock_guard<std::mutex> guard(t.tableLock);
-    return t.registrations.erase(regHandle) == 1 ? ETWSHIM_ERROR_SUCCESS
-                                                 : ETWSHIM_ERROR_INVALID_HANDLE;
+    std::thread watcher;
+    {
+        std::lock_guard<std::recursive_mutex> delivering(t.deliveryLock);
+        std::lock_guard<std::mutex> guard(t.tableLock);
+        if (t.registrations.erase(regHandle) != 1) return ETWSHIM_ERROR_INVALID_HANDLE;
+        if (t.registrations.empty()) watcher = StopWatching(t);
+    }
+    if (watcher.joinable()) {
+        // The watcher itself may be the caller, from inside a callback.
+        if (watcher.get_id() == std::this_thread::get_id()) {
+            watcher.detach();
+        } else {
+            watcher.join();
+        }
+    }
+    return ETWSHIM_ERROR_SUCCESS;
 }
 
 uint32_t EventWrite(REGHANDLE regHandle, const EVENT_DESCRIPTOR* eventDescriptor,
@@ -111,6 +256,9 @@ uint32_t EventWrite(REGHANDLE regHandle, const EVENT_DESCRIPTOR* eventDescriptor
         if (it == t.registrations.end()) return ETWSHIM_ERROR_INVALID_HANDLE;
         id = it->second.id;
     }
+#ifdef NOXB_WITH_LTTNG
+    WriteToTracer(*eventDescriptor, userDataCount, userData);
+#endif
     std::shared_lock<std::shared_mutex> guard(t.consumerLock);
     if (t.consumer != nullptr) {
         t.consumer(&id, eventDescriptor, userDataCount, userData, t.consumerContext);
@@ -122,29 +270,23 @@ void EtwShimEnableProvider(const GUID* providerId, uint8_t level, uint64_t match
                            uint64_t matchAllKeyword) {
     if (providerId == nullptr) return;
     Tracing& t = State();
-    EnableRequest request{level, matchAnyKeyword, matchAllKeyword};
-    std::vector<Registration> targets;
     {
         std::lock_guard<std::mutex> guard(t.tableLock);
-        t.enabled[*providerId] = request;
-        targets = RegistrationsOf(t, *providerId);
+        t.enabled[*providerId] = EnableRequest{true, level, matchAnyKeyword, matchAllKeyword};
+        MarkRetell(t, *providerId);
     }
-    for (const Registration& r : targets)
-        CallEnable(r, EVENT_CONTROL_CODE_ENABLE_PROVIDER, request);
+    Deliver(t);
 }
 
 void EtwShimDisableProvider(const GUID* providerId) {
     if (providerId == nullptr) return;
     Tracing& t = State();
-    std::vector<Registration> targets;
     {
         std::lock_guard<std::mutex> guard(t.tableLock);
         t.enabled.erase(*providerId);
-        targets = RegistrationsOf(t, *providerId);
+        MarkRetell(t, *providerId);
     }
-    for (const Registration& r : targets) {
-        CallEnable(r, EVENT_CONTROL_CODE_DISABLE_PROVIDER, EnableRequest{});
-    }
+    Deliver(t);
 }
 
 void EtwShimSetConsumer(EtwShimConsumer consumer, void* consumerContext) {

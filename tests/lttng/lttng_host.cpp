@@ -1,0 +1,77 @@
+// The LTTng test's processes, besides noxble:
+//   lttng_host watch   registers a provider through the trace shim and prints
+//                      each enable request it is told ("enabled 4",
+//                      "disabled") until its standard input closes;
+//   lttng_host host    loads the module and runs a session with a phone whose
+//                      name is not ASCII, through a lost link and its recovery.
+#include <etwshim/evntprov.h>
+#include <leapisim/leapisim.h>
+#include <noxb/noxb.h>
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "moduleloader.h"
+#include "testworld.h"
+
+namespace {
+
+void OnEnable(const GUID*, uint32_t code, uint8_t level, uint64_t, uint64_t, const void*, void*) {
+    if (code == EVENT_CONTROL_CODE_ENABLE_PROVIDER) {
+        std::printf("enabled %u\n", static_cast<unsigned>(level));
+    } else {
+        std::printf("disabled\n");
+    }
+    std::fflush(stdout);
+}
+
+int Watch() {
+    const GUID id{0x1b2c3d4e, 0x5f60, 0x7182, {0x93, 0xa4, 0xb5, 0xc6, 0xd7, 0xe8, 0xf9, 0x0a}};
+    REGHANDLE handle = 0;
+    if (EventRegister(&id, OnEnable, nullptr, &handle) != 0) return 1;
+    std::printf("registered\n");
+    std::fflush(stdout);
+    std::string line;
+    while (std::getline(std::cin, line)) {
+    }
+    return EventUnregister(handle) == 0 ? 0 : 1;
+}
+
+int Host() {
+    using namespace testworld;
+    LeSimReset();
+    DeviceSpec spec;
+    spec.name = "Café Ünïcode ☕";
+    const TestDevice phone = AddDevice(spec);
+    LoadedModule module;
+    if (!module.Loaded()) {
+        std::fprintf(stderr, "lttng_host: %s\n", module.Error().c_str());
+        return 1;
+    }
+    const auto create =
+        module.Export<noxb::CreateBleGattInstanceFn>(noxb::kCreateBleGattInstanceName);
+    std::unique_ptr<noxb::IBTProvider> provider(create());
+    provider->Scan(0);
+    const std::uint32_t handle = provider->Connect(EntryOf(phone));
+    const std::vector<std::uint8_t> data = {'p', 'i', 'n', 'g'};
+    provider->Send(handle, data);
+    LeSimFlushEvents();
+    LeSimDropSession(LeSimSessionOf(phone.id));
+    LeSimFlushEvents();
+    provider->Send(handle, data);  // the link is gone: recovers, then writes
+    provider->Disconnect(handle);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "watch") return Watch();
+    if (mode == "host") return Host();
+    std::fprintf(stderr, "usage: lttng_host watch|host\n");
+    return 2;
+}
