@@ -15,15 +15,19 @@
 
 #include "lttngbridge.h"
 
+/* The field list is one macro argument: a field a line. */
+/* clang-format off */
 LTTNG_UST_TRACEPOINT_EVENT_CLASS(
     noxblegatt, record, LTTNG_UST_TP_ARGS(const struct NoxbTraceRecord*, r),
-    LTTNG_UST_TP_FIELDS(lttng_ust_field_integer(uint8_t, level, r->level)
-                            lttng_ust_field_integer(uint16_t, id, r->id)
-                                lttng_ust_field_string(message, r->text[0])
-                                    lttng_ust_field_string(module, r->text[1])
-                                        lttng_ust_field_string(function, r->text[2])
-                                            lttng_ust_field_string(line, r->text[3])
-                                                lttng_ust_field_string(file, r->text[4])))
+    LTTNG_UST_TP_FIELDS(
+        lttng_ust_field_integer(uint8_t, level, r->level)
+        lttng_ust_field_integer(uint16_t, id, r->id)
+        lttng_ust_field_string(message, r->text[0])
+        lttng_ust_field_string(module, r->text[1])
+        lttng_ust_field_string(function, r->text[2])
+        lttng_ust_field_string(line, r->text[3])
+        lttng_ust_field_string(file, r->text[4])))
+/* clang-format on */
 
 #define NOXB_TP_INSTANCE(name, loglevel)                                                     \
     LTTNG_UST_TRACEPOINT_EVENT_INSTANCE(noxblegatt, record, noxblegatt, name,                \
