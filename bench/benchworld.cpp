@@ -2,8 +2,13 @@
 
 #include <noxb/Trace.h>
 
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
+
+#include "logging/eventprovider.h"
+#include "logging/korvelloggerble.h"
 
 namespace benchworld {
 
@@ -128,6 +133,19 @@ void TraceSession::Consume(const GUID* /*providerId*/, const EVENT_DESCRIPTOR* /
         at += size;
     }
     ++session->events;
+}
+
+void RequireTracerSession(benchmark::State& state) {
+    // The module registers its provider with its first record.
+    KorvelLoggerBle::Instance();
+    // The session's enable request may reach the process a moment after it
+    // started: the shim's watcher passes it on within a tenth of a second.
+    for (int wait = 0; wait < 300 && !IsEventEnabled(EventIndexOf(LogLevel::Info)); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!IsEventEnabled(EventIndexOf(LogLevel::Info))) {
+        state.SkipWithError("no LTTng session listens: run it under scripts/trace-capture.sh");
+    }
 }
 
 }  // namespace benchworld

@@ -4,6 +4,7 @@
 #ifndef NOXB_BENCH_BENCHWORLD_H
 #define NOXB_BENCH_BENCHWORLD_H
 
+#include <benchmark/benchmark.h>
 #include <etwshim/etwshim.h>
 #include <leapisim/leapisim.h>
 #include <noxb/BleModel.h>
@@ -74,6 +75,11 @@ class TraceSession {
     std::uint64_t events = 0;
     std::vector<char> buffer;
 };
+
+// For the figures with an LTTng session around the process: waits up to 3 s
+// for the module's Info records to be enabled, and marks the run as failed
+// if they are not.
+void RequireTracerSession(benchmark::State& state);
 
 }  // namespace benchworld
 

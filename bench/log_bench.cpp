@@ -1,5 +1,6 @@
 // One log statement as the module writes it: the record is built whether or
-// not a session listens; with a session at Info it is also written.
+// not a session listens; with a session at Info (in the process, or an LTTng
+// one around it) it is also written.
 #include <benchmark/benchmark.h>
 
 #include <optional>
@@ -12,7 +13,8 @@ namespace {
 
 void BM_LogStatement(benchmark::State& state) {
     std::optional<benchworld::TraceSession> trace;
-    if (state.range(0) != 0) trace.emplace();
+    if (state.range(0) == 1) trace.emplace();
+    if (state.range(0) == 2) benchworld::RequireTracerSession(state);
     std::uint32_t handle = 1234567;
     for (auto _ : state) {
         benchmark::DoNotOptimize(handle);
@@ -23,6 +25,6 @@ void BM_LogStatement(benchmark::State& state) {
         state.SkipWithError("the session missed records");
     }
 }
-BENCHMARK(BM_LogStatement)->ArgName("trace")->Arg(0)->Arg(1);
+BENCHMARK(BM_LogStatement)->ArgName("trace")->Arg(0)->Arg(1)->Arg(2);
 
 }  // namespace

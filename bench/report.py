@@ -37,7 +37,7 @@ def verdict(ok):
     return "met" if ok else "**missed**"
 
 
-def main(bench_path, footprint_path):
+def main(bench_path, footprint_path, tracer_path=None):
     bench_run = load(bench_path)
     b = medians(bench_run)
     f = medians(load(footprint_path))
@@ -81,6 +81,25 @@ def main(bench_path, footprint_path):
     out.append("")
     out.append("The floor of a `Send` is one bare `WriteLong` and the two records every `Send` "
                "builds (\"sending data by handle N\", \"looking for BLE service by handleN\").")
+    out.append("")
+
+    out.append("### The tracer: an LTTng session around the process")
+    out.append("")
+    if tracer_path is None:
+        out.append("Not measured: no LTTng-UST in this build, or no lttng-tools.")
+    else:
+        t = medians(load(tracer_path))
+        send_off = ns(b["BM_Send/trace:0"])
+        send_on = ns(t["BM_Send/trace:2"])
+        log_off = ns(b["BM_LogStatement/trace:0"])
+        log_consumer = ns(b["BM_LogStatement/trace:1"]) - log_off
+        log_tracer = ns(t["BM_LogStatement/trace:2"]) - log_off
+        out.append("| figure | ns |")
+        out.append("|---|---:|")
+        out.append(f"| `Send`, nobody listening (the shim built with LTTng-UST) | {send_off:.0f} |")
+        out.append(f"| `Send`, an LTTng session listening | {send_on:.0f} |")
+        out.append(f"| one record, written to the LTTng session | {log_tracer:.0f} |")
+        out.append(f"| one record, written to the in-process consumer | {log_consumer:.0f} |")
     out.append("")
 
     out.append("### Value events (0x1210, 512 bytes)")
@@ -136,6 +155,8 @@ def main(bench_path, footprint_path):
     out.append(f"| of those, the stack's callback threads | {th['stack_threads']:.0f} | | |")
     out.append(f"| threads of the module's own | {th['module_threads']:.0f} | 0 | "
                f"{verdict(th['module_threads'] == 0)} |")
+    out.append(f"| threads of the trace shim's (its watcher of the tracer's sessions) | "
+               f"{th.get('tracer_threads', 0):.0f} | | |")
     other_ns = idle["connected_other_threads_cpu_ns"]
     switches = idle["connected_other_threads_switches"]
     out.append(f"| idle second, connected: processor time of every thread but the caller's | "
@@ -157,4 +178,4 @@ def main(bench_path, footprint_path):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1], sys.argv[2])
+    main(*sys.argv[1:4])

@@ -15,8 +15,13 @@ namespace {
 using benchworld::Connection;
 using benchworld::TraceSession;
 
-// Argument 0: no trace session; 1: a session listening at Info.
-std::unique_ptr<TraceSession> TraceFor(const benchmark::State& state) {
+// Argument 0: no trace session; 1: a session listening at Info; 2: an LTTng
+// session around the process (bench/run.sh), no session in it.
+std::unique_ptr<TraceSession> TraceFor(benchmark::State& state) {
+    if (state.range(0) == 2) {
+        benchworld::RequireTracerSession(state);
+        return nullptr;
+    }
     if (state.range(0) == 0) return nullptr;
     return std::make_unique<TraceSession>();
 }
@@ -39,7 +44,7 @@ void BM_Send(benchmark::State& state) {
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
 }
-BENCHMARK(BM_Send)->ArgName("trace")->Arg(0)->Arg(1);
+BENCHMARK(BM_Send)->ArgName("trace")->Arg(0)->Arg(1)->Arg(2);
 
 void BM_BareWriteLong(benchmark::State& state) {
     Connection link;

@@ -2,10 +2,13 @@
 # Runs a command inside an LTTng session that records the module's events
 # and prints the decoded records after it: any host, no change to it.
 #
-#   scripts/trace-capture.sh [-l info|warning|error|critical] [-o DIR] command [args...]
+#   scripts/trace-capture.sh [-l info|warning|error|critical] [-o DIR] [-f] command [args...]
 #
 #   -l LEVEL  only records of LEVEL and the more severe ones (default: all)
 #   -o DIR    keep the trace in DIR (default: a temporary folder, removed)
+#   -f        flight recorder: the newest records overwrite the oldest
+#             rather than being lost, and nothing is decoded (for a
+#             benchmark's millions of records)
 #
 # Records the command's own process only (its vpid, in every record), not
 # other hosts of the module that run meanwhile. Uses the session daemon that
@@ -15,16 +18,18 @@
 set -u
 level=""
 out=""
-while getopts "l:o:" opt; do
+flight=0
+while getopts "l:o:f" opt; do
   case $opt in
     l) level=$OPTARG ;;
     o) out=$OPTARG ;;
+    f) flight=1 ;;
     *) exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
 if [ $# -eq 0 ]; then
-  echo "usage: trace-capture.sh [-l info|warning|error|critical] [-o DIR] command [args...]" >&2
+  echo "usage: trace-capture.sh [-l info|warning|error|critical] [-o DIR] [-f] command [args...]" >&2
   exit 2
 fi
 case $level in
@@ -81,11 +86,14 @@ exec 3<&0
 pid=$!
 exec 3<&-
 started=0
+channel=()
+[ $flight -eq 1 ] && channel=(-c flight)
 lttng create "$session" --output="$trace" >/dev/null &&
+  { [ $flight -eq 0 ] || lttng enable-channel -u -s "$session" --overwrite flight >/dev/null; } &&
   lttng untrack -u -s "$session" --all --vpid >/dev/null &&
   lttng track -u -s "$session" --vpid="$pid" >/dev/null &&
-  lttng enable-event -u -s "$session" "${select[@]}" >/dev/null &&
-  lttng add-context -u -s "$session" -t vpid >/dev/null &&
+  lttng enable-event -u -s "$session" "${channel[@]}" "${select[@]}" >/dev/null &&
+  lttng add-context -u -s "$session" "${channel[@]}" -t vpid >/dev/null &&
   lttng start "$session" >/dev/null && started=1
 echo >"$work/go"
 wait "$pid"
@@ -94,7 +102,9 @@ rc=$?
 
 lttng stop "$session" >/dev/null || fail "the session does not stop"
 # Nothing in the trace's streams: the command wrote no record.
-if [ -z "$(find "$trace" -type f -name 'channel*' -size +0 2>/dev/null)" ]; then
+if [ $flight -eq 1 ]; then
+  [ -n "$out" ] && echo "trace-capture: the newest records are in $out" >&2
+elif [ -z "$(find "$trace" -type f -name 'channel*' -size +0 2>/dev/null)" ]; then
   echo "trace-capture: no records" >&2
 else
   babeltrace2 "$trace" || fail "babeltrace2 cannot decode $trace"

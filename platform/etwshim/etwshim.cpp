@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -15,6 +14,16 @@
 #include <vector>
 
 #ifdef NOXB_WITH_LTTNG
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
 #include "lttngbridge.h"
 #endif
 
@@ -65,14 +74,12 @@ struct Tracing {
     EtwShimConsumer consumer = nullptr;
     void* consumerContext = nullptr;
 
-    // Watches the tracer's sessions while any provider is registered.
+    // Watches the tracer's sessions while any provider is registered. Each
+    // watcher has its own stop signal, so one told to stop stops even when a
+    // new one started before it woke.
     std::mutex watchLock;
-    std::condition_variable watchWake;
     std::thread watcher;
-    // The running watcher's number; 0 asks it to stop. A watcher told to stop
-    // stops even when a new one started before it woke.
-    unsigned watching = 0;
-    unsigned lastWatcher = 0;
+    int watcherStop = -1;
 };
 
 // Never destroyed: providers may unregister from static destructors that run
@@ -142,16 +149,65 @@ void MarkRetell(Tracing& t, const GUID& id) {
 
 #ifdef NOXB_WITH_LTTNG
 // A session that starts or stops reaches the providers within a tenth of a
-// second; no callback reaches the tracer, so the watcher asks.
-constexpr auto kWatchPeriod = std::chrono::milliseconds(100);
+// second while a session daemon runs; no callback reaches the tracer, so the
+// watcher asks. With no daemon there is no session to ask about: the watcher
+// sleeps until a daemon's socket appears and wakes nobody meanwhile.
+constexpr int kWatchPeriodMs = 100;
+constexpr const char* kDaemonSocket = "lttng-ust-sock-8";
 
-void Watch(Tracing& t, unsigned self) {
-    std::unique_lock<std::mutex> lock(t.watchLock);
-    while (!t.watchWake.wait_for(lock, kWatchPeriod, [&t, self] { return t.watching != self; })) {
-        lock.unlock();
-        Deliver(t);
-        lock.lock();
+// Where the tracer's library looks for the system's and the user's session
+// daemons, and the folders those appear in.
+std::vector<std::string> DaemonFolders() {
+    std::vector<std::string> folders = {"/var/run", "/var/run/lttng"};
+    const char* home = std::getenv("LTTNG_HOME");
+    if (home == nullptr || *home == 0) home = std::getenv("HOME");
+    if (home != nullptr && *home != 0) {
+        folders.emplace_back(home);
+        folders.emplace_back(std::string(home) + "/.lttng");
     }
+    return folders;
+}
+
+bool DaemonRunning(const std::vector<std::string>& folders) {
+    for (const std::string& folder : folders) {
+        struct stat info;
+        if (stat((folder + "/" + kDaemonSocket).c_str(), &info) == 0) return true;
+    }
+    return false;
+}
+
+void Watch(Tracing& t, int stop) {
+    pthread_setname_np(pthread_self(), "etwshim-watch");
+    const std::vector<std::string> folders = DaemonFolders();
+    // Without change notification, the watcher asks on every period.
+    const int changes = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    for (;;) {
+        if (changes >= 0) {
+            // Folders that appear since are watched from now on.
+            for (const std::string& folder : folders) {
+                inotify_add_watch(changes, folder.c_str(),
+                                  IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_ONLYDIR);
+            }
+        }
+        const bool asking = changes < 0 || DaemonRunning(folders);
+        pollfd waits[2] = {{stop, POLLIN, 0}, {changes, POLLIN, 0}};
+        const int woken = poll(waits, changes >= 0 ? 2 : 1, asking ? kWatchPeriodMs : -1);
+        if (woken < 0) {
+            // Leaving here would close the stop signal before it is given.
+            if (errno != EINTR)
+                std::this_thread::sleep_for(std::chrono::milliseconds(kWatchPeriodMs));
+            continue;
+        }
+        if ((waits[0].revents & POLLIN) != 0) break;
+        if ((waits[1].revents & POLLIN) != 0) {
+            char events[4096];
+            while (read(changes, events, sizeof events) > 0) {
+            }
+        }
+        Deliver(t);
+    }
+    if (changes >= 0) close(changes);
+    close(stop);
 }
 #endif
 
@@ -160,17 +216,22 @@ void StartWatching([[maybe_unused]] Tracing& t) {
 #ifdef NOXB_WITH_LTTNG
     std::lock_guard<std::mutex> lock(t.watchLock);
     if (t.watcher.joinable()) return;
-    t.watching = ++t.lastWatcher;
-    if (t.watching == 0) t.watching = ++t.lastWatcher;
-    t.watcher = std::thread(Watch, std::ref(t), t.watching);
+    const int stop = eventfd(0, EFD_CLOEXEC);
+    if (stop < 0) return;  // the tracer's sessions are then only read on registering
+    t.watcherStop = stop;
+    t.watcher = std::thread(Watch, std::ref(t), stop);
 #endif
 }
 
 std::thread StopWatching([[maybe_unused]] Tracing& t) {
 #ifdef NOXB_WITH_LTTNG
     std::lock_guard<std::mutex> lock(t.watchLock);
-    t.watching = 0;
-    t.watchWake.notify_all();
+    if (t.watcherStop >= 0) {
+        // The watcher closes its signal on leaving, after it has read it.
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = write(t.watcherStop, &one, sizeof one);
+        t.watcherStop = -1;
+    }
     return std::move(t.watcher);
 #else
     return std::thread();

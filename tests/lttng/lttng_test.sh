@@ -72,6 +72,17 @@ session() {  # name, process id, enable-event arguments...
     lttng start "$name" >/dev/null
 }
 
+tag="noxb$$"
+
+# A registered provider follows the sessions: off, on at the most verbose
+# level enabled, off again when the session goes. It registers before the
+# daemon starts, when the test starts its own, so the daemon's arrival is
+# noticed too.
+mkfifo "$home/in"
+"$bin/lttng_host" watch <"$home/in" >"$home/watch" &
+watcher=$!
+exec 3>"$home/in"
+check "the provider registers" wait_line "$home/watch" registered
 pid_file=$rundir/lttng-sessiond.pid
 if [ -f "$pid_file" ] && kill -0 "$(cat "$pid_file")" 2>/dev/null; then
   echo "note: an lttng-sessiond already serves this machine (pid $(cat "$pid_file")); using it"
@@ -79,15 +90,6 @@ else
   lttng-sessiond --daemonize --no-kernel || { echo "FAILED: lttng-sessiond does not start"; exit 1; }
   daemon=$(cat "$pid_file")
 fi
-tag="noxb$$"
-
-# A registered provider follows the sessions: off, on at the most verbose
-# level enabled, off again when the session goes.
-mkfifo "$home/in"
-"$bin/lttng_host" watch <"$home/in" >"$home/watch" &
-watcher=$!
-exec 3>"$home/in"
-check "the provider registers" wait_line "$home/watch" registered
 session "$tag-all" "$watcher" 'noxblegatt:*'
 check "a session with every event enables level 4" wait_line "$home/watch" "enabled 4"
 lttng destroy "$tag-all" >/dev/null
