@@ -207,6 +207,9 @@ void Watch(Tracing& t, int stop) {
         Deliver(t);
     }
     if (changes >= 0) close(changes);
+    // The signal is given under watchLock: closing under it too orders the
+    // close after the write, which the kernel alone does not show a race checker.
+    std::lock_guard<std::mutex> lock(t.watchLock);
     close(stop);
 }
 #endif
