@@ -1,10 +1,11 @@
 // The library as a process first sees it: the default world, before any
 // control call.
+#include <gtest/gtest.h>
+#include <leapisim/leapisim.h>
+
 #include <string>
+#include <vector>
 
-#include "sim_test_util.h"
-
-namespace simtest {
 namespace {
 
 std::vector<std::string> KnownNames() {
@@ -33,4 +34,3 @@ TEST(LeSimDefaultWorld, IsServedBeforeAnyControlCallAndLoadedOnce) {
 }
 
 }  // namespace
-}  // namespace simtest
