@@ -111,7 +111,7 @@ TEST_F(LeSim, GattDiscoveryMatchesByTheUuidRulesWithinTheRanges) {
         EXPECT_EQ(LEAPI_ServicesDiscoveryStartByUUID(s, &want, &h, &n), 0u);
         LeServiceRecord r{};
         while (LEAPI_ServicesDiscoveryGetNext(h, &r) == 0)
-            out.emplace_back(r.firstHandle, r.lastHandle);
+            out.emplace_back(int{r.firstHandle}, int{r.lastHandle});
         EXPECT_EQ(out.size(), n);
         LEAPI_ServicesDiscoveryEnd(h);
         return out;
@@ -123,7 +123,7 @@ TEST_F(LeSim, GattDiscoveryMatchesByTheUuidRulesWithinTheRanges) {
         EXPECT_EQ(LEAPI_CharacteristicsDiscoveryStartByUUID(s, first, last, &data, &h, &n), 0u);
         LeCharacteristicRecord r{};
         while (LEAPI_CharacteristicsDiscoveryGetNext(h, &r) == 0) {
-            out.emplace_back(r.valueHandle, r.lastHandle);
+            out.emplace_back(int{r.valueHandle}, int{r.lastHandle});
         }
         LEAPI_CharacteristicsDiscoveryEnd(h);
         return out;
