@@ -4,15 +4,21 @@
 #include <noxb/noxb.h>
 #include <noxb/noxb_c.h>
 
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
-#include <set>
+#include <shared_mutex>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
+#include "hosttext.h"
 #include "modulelibrary.h"
 
 namespace {
@@ -21,6 +27,8 @@ using ProviderError = noxb::BluetoothProvider::BluetoothProviderException;
 
 thread_local std::string lastError;
 thread_local std::int32_t lastNativeCode = 0;
+// Above 0 while this thread runs a host's event.
+thread_local int eventDepth = 0;
 
 noxb_status Fail(noxb_status status, std::string text, std::int32_t native = 0) {
     lastError = std::move(text);
@@ -32,7 +40,7 @@ noxb_status Fail(noxb_status status, std::string text, std::int32_t native = 0) 
 template <typename Call>
 noxb_status Guarded(Call&& call) noexcept {
     try {
-        lastError.clear();
+        if (!lastError.empty()) lastError.clear();
         lastNativeCode = 0;
         return call();
     } catch (const ProviderError& e) {
@@ -50,39 +58,6 @@ noxb_status Guarded(Call&& call) noexcept {
     }
 }
 
-// UTF-8 of the module's wide text; a surrogate pair of 16-bit text is one
-// character, a lone half becomes U+FFFD.
-std::string Utf8(const std::wstring& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        std::uint32_t c = static_cast<std::uint32_t>(text[i]) & (sizeof(wchar_t) == 2 ? 0xFFFF : ~0u);
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
-            const std::uint32_t low = static_cast<std::uint32_t>(text[i + 1]) & 0xFFFF;
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            }
-        }
-        if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 std::string AddressText(const BleDevice& device) {
     const std::uint8_t* a = device.deviceInfo.address;
     char text[18];
@@ -91,22 +66,38 @@ std::string AddressText(const BleDevice& device) {
     return text;
 }
 
-// Handles given out and not yet closed or freed: a stale one is refused
-// instead of being followed.
-std::mutex liveGuard;
-std::set<const void*> live;
-
-bool IsLive(const void* object) {
-    std::lock_guard<std::mutex> hold(liveGuard);
-    return object != nullptr && live.count(object) != 0;
-}
-void SetLive(const void* object, bool on) {
-    std::lock_guard<std::mutex> hold(liveGuard);
-    if (on) {
-        live.insert(object);
-    } else {
-        live.erase(object);
+// Runs a host's event: nothing it throws unwinds into the stack's thread, and
+// the calls it makes of this library are refused.
+template <typename Event>
+void RunEvent(Event&& event) noexcept {
+    ++eventDepth;
+    try {
+        event();
+    } catch (...) {
+        // A C++ host's event threw: it has no caller to report to.
     }
+    --eventDepth;
+}
+
+// Handles given out and not yet closed or freed: a stale one is refused
+// instead of being followed. Calls hold the shared side while they look at a
+// handle; closing and freeing take the exclusive side.
+std::shared_mutex registryGuard;
+std::unordered_set<const void*> liveHandles;
+
+bool IsLiveLocked(const void* object) {
+    return object != nullptr && liveHandles.count(object) != 0;
+}
+
+void Register(const void* object) {
+    std::unique_lock<std::shared_mutex> hold(registryGuard);
+    liveHandles.insert(object);
+}
+
+// Takes a handle out of the registry; false if it was not in it.
+bool Unregister(const void* object) {
+    std::unique_lock<std::shared_mutex> hold(registryGuard);
+    return object != nullptr && liveHandles.erase(object) != 0;
 }
 
 }  // namespace
@@ -115,36 +106,36 @@ struct noxb_provider final : IBleGattEvents {
     explicit noxb_provider(const std::string& path) : library(path) {}
 
     void OnSessionEstablished(void* /*ctx*/, std::uint64_t session) override {
-        try {
-            if (events.session_established) events.session_established(events.context, session);
-        } catch (...) {
-            // A host's callback must not unwind into the stack's thread.
-        }
+        if (events.session_established == nullptr) return;
+        RunEvent([&] { events.session_established(events.context, session); });
     }
     void OnDeviceDisconnected(void* /*ctx*/, BleDevice* device) override {
-        try {
-            if (events.device_disconnected && device != nullptr) {
-                events.device_disconnected(events.context, AddressText(*device).c_str());
-            }
-        } catch (...) {
-        }
+        if (events.device_disconnected == nullptr || device == nullptr) return;
+        RunEvent([&] { events.device_disconnected(events.context, AddressText(*device).c_str()); });
     }
     void OnCharacteristicData(void* /*ctx*/, BleCharacteristicInfo* info) override {
-        try {
-            if (info == nullptr || !info->characteristic) return;
+        if (info == nullptr || !info->characteristic || info->device == nullptr) return;
+        RunEvent([&] {
+            // Taken, so that the next event of this holder reports only newer bytes.
             const std::string bytes = info->characteristic->TakeNotifications();
-            if (bytes.empty() || !events.characteristic_data || info->device == nullptr) return;
+            if (bytes.empty() || events.characteristic_data == nullptr) return;
             events.characteristic_data(events.context, AddressText(*info->device).c_str(),
                                        reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                        bytes.size());
-        } catch (...) {
-        }
+        });
     }
 
     ModuleLibrary library;
     noxb::IBTProvider* module = nullptr;
     noxb_events events{};
-    std::uint64_t scans = 0;  // which scan made a list, for its entries
+    std::atomic<std::uint64_t> scans{0};  // which scan made a list, for its entries
+
+    // Calls running; close waits for them to end.
+    std::atomic<int> calls{0};
+    std::atomic<bool> closing{false};
+    std::mutex closeGuard;
+    std::condition_variable closeWake;
+
     std::mutex pendingGuard;
     std::map<std::uint32_t, std::vector<std::uint8_t>> pending;  // too big for the last buffer
 };
@@ -158,66 +149,130 @@ struct noxb_device_list {
 
 namespace {
 
-noxb_status CheckProvider(const noxb_provider* provider) {
-    if (!IsLive(provider)) return Fail(NOXB_INVALID_ARGUMENT, "not an open provider");
+// One call of a provider: refuses a provider that is not open (or a call
+// from an event), and keeps the provider from being closed while it runs.
+class ProviderCall {
+  public:
+    explicit ProviderCall(noxb_provider* provider) {
+        if (eventDepth > 0) {
+            status = Fail(NOXB_INVALID_ARGUMENT, "the provider is not to be called from an event");
+            return;
+        }
+        std::shared_lock<std::shared_mutex> hold(registryGuard);
+        if (!IsLiveLocked(provider)) {
+            status = Fail(NOXB_INVALID_ARGUMENT,
+                          provider == nullptr ? "provider is NULL" : "not an open provider");
+            return;
+        }
+        provider->calls.fetch_add(1);
+        held = provider;
+    }
+    ~ProviderCall() {
+        if (held == nullptr) return;
+        if (held->calls.fetch_sub(1) == 1 && held->closing.load()) {
+            std::lock_guard<std::mutex> hold(held->closeGuard);
+            held->closeWake.notify_all();
+        }
+    }
+    ProviderCall(const ProviderCall&) = delete;
+    ProviderCall& operator=(const ProviderCall&) = delete;
+
+    noxb_status status = NOXB_OK;
+
+  private:
+    noxb_provider* held = nullptr;
+};
+
+noxb_status ListRefused(const noxb_device_list* list) {
+    return Fail(NOXB_INVALID_ARGUMENT, list == nullptr ? "list is NULL"
+                                                       : "not a device list (freed, or never made)");
+}
+
+noxb_status NoEntry(std::size_t index, std::size_t count) {
+    return Fail(NOXB_INVALID_ARGUMENT, "no entry " + std::to_string(index) + " in the list (" +
+                                           std::to_string(count) + " entries)");
+}
+
+// A copy of entry `index` of `list`, which must be the provider's last scan.
+noxb_status EntryOfLastScan(const noxb_provider* provider, const noxb_device_list* list,
+                            std::size_t index, BleDeviceEntry& entry) {
+    std::shared_lock<std::shared_mutex> hold(registryGuard);
+    if (!IsLiveLocked(list)) return ListRefused(list);
+    if (list->provider != provider || list->scan != provider->scans.load()) {
+        return Fail(NOXB_INVALID_ARGUMENT,
+                    "the list is not the provider's last scan: its addresses are not entries "
+                    "of the last scan");
+    }
+    if (index >= list->entries.size()) return NoEntry(index, list->entries.size());
+    entry = list->entries[index];
     return NOXB_OK;
 }
 
-noxb_status CheckList(const noxb_device_list* list) {
-    if (!IsLive(list)) return Fail(NOXB_INVALID_ARGUMENT, "not a device list (freed, or never made)");
-    return NOXB_OK;
-}
-
-// An entry of the provider's last scan, or a refusal.
-noxb_status CheckEntry(const noxb_provider* provider, const noxb_device_list* list,
-                       std::size_t index) {
-    if (noxb_status s = CheckProvider(provider)) return s;
-    if (noxb_status s = CheckList(list)) return s;
-    if (list->provider != provider || list->scan != provider->scans) {
-        return Fail(NOXB_INVALID_ARGUMENT, "the list is not the provider's last scan");
-    }
-    if (index >= list->entries.size()) {
-        return Fail(NOXB_INVALID_ARGUMENT, "no entry " + std::to_string(index) + " in the list");
-    }
-    return NOXB_OK;
-}
+// Scratch for the module's vector parameters: a thread's calls reuse one.
+thread_local std::vector<std::uint8_t> sendBytes;
+thread_local std::vector<std::uint8_t> receiveBytes;
 
 }  // namespace
 
 extern "C" {
 
-const char* noxb_last_error(void) { return lastError.c_str(); }
+const char* noxb_last_error() { return lastError.c_str(); }
 
-std::int32_t noxb_last_native_code(void) { return lastNativeCode; }
+std::int32_t noxb_last_native_code() { return lastNativeCode; }
 
 noxb_status noxb_provider_open(const char* module_path, const noxb_events* events,
                                noxb_provider** provider) {
     return Guarded([&] {
         if (provider == nullptr) return Fail(NOXB_INVALID_ARGUMENT, "provider is NULL");
         *provider = nullptr;
-        const std::string path =
-            module_path != nullptr ? std::string(module_path) : ModuleLibrary::BesideThisLibrary();
+        if (eventDepth > 0) {
+            return Fail(NOXB_INVALID_ARGUMENT, "a provider is not to be opened from an event");
+        }
+        static const char anchor = 0;  // any address inside this library
+        const std::string path = module_path != nullptr
+                                     ? std::string(module_path)
+                                     : ModuleLibrary::FolderOf(&anchor) + ModuleLibrary::kModuleFile;
         auto made = std::make_unique<noxb_provider>(path);
-        if (!made->library.Loaded()) return Fail(NOXB_MODULE_NOT_FOUND, made->library.Error());
+        if (!made->library.Loaded()) {
+            return Fail(NOXB_MODULE_NOT_FOUND, "cannot load the module: " + made->library.Error());
+        }
+        const auto create =
+            made->library.Export<noxb::CreateBleGattInstanceFn>(noxb::kCreateBleGattInstanceName);
+        const auto createWithEvents = made->library.Export<noxb::CreateBleGattInstanceWithEventsFn>(
+            noxb::kCreateBleGattInstanceWithEventsName);
+        if (create == nullptr || createWithEvents == nullptr) {
+            return Fail(NOXB_MODULE_NOT_FOUND, path + " is not the provider module");
+        }
         if (events != nullptr) {
             made->events = *events;
-            made->module = made->library.createWithEvents(events->context, made.get());
+            made->module = createWithEvents(nullptr, made.get());
         } else {
-            made->module = made->library.create();
+            made->module = create();
         }
         if (made->module == nullptr) return Fail(NOXB_GENERAL_FAILURE, "the module made no provider");
         *provider = made.release();
-        SetLive(*provider, true);
+        Register(*provider);
         return NOXB_OK;
     });
 }
 
-void noxb_provider_close(noxb_provider* provider) {
-    if (!IsLive(provider)) return;
-    SetLive(provider, false);
-    Guarded([&] {
-        delete provider->module;
-        delete provider;  // unloads the module
+noxb_status noxb_provider_close(noxb_provider* provider) {
+    return Guarded([&] {
+        if (eventDepth > 0) {
+            return Fail(NOXB_INVALID_ARGUMENT, "the provider is not to be closed from an event");
+        }
+        if (!Unregister(provider)) {
+            return Fail(NOXB_INVALID_ARGUMENT,
+                        provider == nullptr ? "provider is NULL" : "not an open provider");
+        }
+        // No new call can begin: wait for those still running.
+        provider->closing.store(true);
+        {
+            std::unique_lock<std::mutex> hold(provider->closeGuard);
+            provider->closeWake.wait(hold, [&] { return provider->calls.load() == 0; });
+        }
+        delete provider->module;  // through slot 0; the stack's events end with it
+        delete provider;          // unloads the module
         return NOXB_OK;
     });
 }
@@ -226,32 +281,38 @@ noxb_status noxb_scan(noxb_provider* provider, std::int64_t duration_ms, noxb_de
     return Guarded([&] {
         if (list == nullptr) return Fail(NOXB_INVALID_ARGUMENT, "list is NULL");
         *list = nullptr;
-        if (noxb_status s = CheckProvider(provider)) return s;
+        const ProviderCall call(provider);
+        if (call.status != NOXB_OK) return call.status;
         auto made = std::make_unique<noxb_device_list>();
         made->entries = provider->module->Scan(duration_ms);
         for (const BleDeviceEntry& entry : made->entries) {
-            made->names.push_back(Utf8(entry.name));
-            made->addresses.push_back(Utf8(entry.address));
+            made->names.push_back(ToUtf8(entry.name));
+            made->addresses.push_back(ToUtf8(entry.address));
         }
         made->provider = provider;
         made->scan = ++provider->scans;
         *list = made.release();
-        SetLive(*list, true);
+        Register(*list);
         return NOXB_OK;
     });
 }
 
-size_t noxb_device_list_count(const noxb_device_list* list) {
-    return IsLive(list) ? list->entries.size() : 0;
+noxb_status noxb_device_list_count(const noxb_device_list* list, size_t* count) {
+    return Guarded([&] {
+        if (count == nullptr) return Fail(NOXB_INVALID_ARGUMENT, "count is NULL");
+        std::shared_lock<std::shared_mutex> hold(registryGuard);
+        if (!IsLiveLocked(list)) return ListRefused(list);
+        *count = list->entries.size();
+        return NOXB_OK;
+    });
 }
 
 noxb_status noxb_device_list_get(const noxb_device_list* list, size_t index, noxb_device* device) {
     return Guarded([&] {
-        if (noxb_status s = CheckList(list)) return s;
         if (device == nullptr) return Fail(NOXB_INVALID_ARGUMENT, "device is NULL");
-        if (index >= list->entries.size()) {
-            return Fail(NOXB_INVALID_ARGUMENT, "no entry " + std::to_string(index) + " in the list");
-        }
+        std::shared_lock<std::shared_mutex> hold(registryGuard);
+        if (!IsLiveLocked(list)) return ListRefused(list);
+        if (index >= list->entries.size()) return NoEntry(index, list->entries.size());
         device->name = list->names[index].c_str();
         device->address = list->addresses[index].c_str();
         device->first_pass = list->entries[index].firstPass ? 1 : 0;
@@ -260,28 +321,36 @@ noxb_status noxb_device_list_get(const noxb_device_list* list, size_t index, nox
     });
 }
 
-void noxb_device_list_free(noxb_device_list* list) {
-    if (!IsLive(list)) return;
-    SetLive(list, false);
-    delete list;
+noxb_status noxb_device_list_free(noxb_device_list* list) {
+    return Guarded([&] {
+        if (!Unregister(list)) return ListRefused(list);
+        delete list;
+        return NOXB_OK;
+    });
 }
 
 noxb_status noxb_connect(noxb_provider* provider, const noxb_device_list* list, size_t index,
                          std::uint32_t* handle) {
     return Guarded([&] {
         if (handle == nullptr) return Fail(NOXB_INVALID_ARGUMENT, "handle is NULL");
-        if (noxb_status s = CheckEntry(provider, list, index)) return s;
-        *handle = provider->module->Connect(list->entries[index]);
+        const ProviderCall call(provider);
+        if (call.status != NOXB_OK) return call.status;
+        BleDeviceEntry entry;
+        if (noxb_status s = EntryOfLastScan(provider, list, index, entry)) return s;
+        *handle = provider->module->Connect(entry);
         return NOXB_OK;
     });
 }
 
 noxb_status noxb_disconnect(noxb_provider* provider, std::uint32_t handle) {
     return Guarded([&] {
-        if (noxb_status s = CheckProvider(provider)) return s;
+        const ProviderCall call(provider);
+        if (call.status != NOXB_OK) return call.status;
+        {
+            std::lock_guard<std::mutex> hold(provider->pendingGuard);
+            provider->pending.erase(handle);
+        }
         provider->module->Disconnect(handle);
-        std::lock_guard<std::mutex> hold(provider->pendingGuard);
-        provider->pending.erase(handle);
         return NOXB_OK;
     });
 }
@@ -289,10 +358,12 @@ noxb_status noxb_disconnect(noxb_provider* provider, std::uint32_t handle) {
 noxb_status noxb_send(noxb_provider* provider, std::uint32_t handle, const std::uint8_t* data,
                       size_t length) {
     return Guarded([&] {
-        if (noxb_status s = CheckProvider(provider)) return s;
         if (data == nullptr && length != 0) return Fail(NOXB_INVALID_ARGUMENT, "data is NULL");
-        const std::vector<std::uint8_t> bytes(data, data + length);
-        provider->module->Send(handle, bytes);
+        const ProviderCall call(provider);
+        if (call.status != NOXB_OK) return call.status;
+        // The module sends no more than a value holds: copy no more.
+        sendBytes.assign(data, data + std::min<std::size_t>(length, NOXB_MAX_VALUE_LENGTH));
+        provider->module->Send(handle, sendBytes);
         return NOXB_OK;
     });
 }
@@ -300,10 +371,13 @@ noxb_status noxb_send(noxb_provider* provider, std::uint32_t handle, const std::
 noxb_status noxb_receive(noxb_provider* provider, std::uint32_t handle, std::int64_t timeout_ms,
                          std::uint8_t* buffer, size_t capacity, size_t* length) {
     return Guarded([&] {
-        if (noxb_status s = CheckProvider(provider)) return s;
         if (length == nullptr) return Fail(NOXB_INVALID_ARGUMENT, "length is NULL");
         if (buffer == nullptr && capacity != 0) return Fail(NOXB_INVALID_ARGUMENT, "buffer is NULL");
-        std::vector<std::uint8_t> bytes;
+        *length = 0;
+        const ProviderCall call(provider);
+        if (call.status != NOXB_OK) return call.status;
+        std::vector<std::uint8_t>& bytes = receiveBytes;
+        bytes.clear();
         bool kept = false;
         {
             std::lock_guard<std::mutex> hold(provider->pendingGuard);
@@ -318,9 +392,10 @@ noxb_status noxb_receive(noxb_provider* provider, std::uint32_t handle, std::int
         *length = bytes.size();
         if (bytes.size() > capacity) {
             std::lock_guard<std::mutex> hold(provider->pendingGuard);
-            provider->pending[handle] = std::move(bytes);
-            return Fail(NOXB_BUFFER_TOO_SMALL,
-                        "the value has " + std::to_string(*length) + " bytes; kept for the next call");
+            provider->pending[handle] = bytes;
+            return Fail(NOXB_BUFFER_TOO_SMALL, "the value has " + std::to_string(bytes.size()) +
+                                                   " bytes, the buffer " + std::to_string(capacity) +
+                                                   ": kept for the next receive");
         }
         if (!bytes.empty()) std::memcpy(buffer, bytes.data(), bytes.size());
         return NOXB_OK;
@@ -331,8 +406,11 @@ noxb_status noxb_rssi(noxb_provider* provider, const noxb_device_list* list, siz
                       std::int16_t* rssi) {
     return Guarded([&] {
         if (rssi == nullptr) return Fail(NOXB_INVALID_ARGUMENT, "rssi is NULL");
-        if (noxb_status s = CheckEntry(provider, list, index)) return s;
-        *rssi = provider->module->GetRSSI(list->entries[index]);
+        const ProviderCall call(provider);
+        if (call.status != NOXB_OK) return call.status;
+        BleDeviceEntry entry;
+        if (noxb_status s = EntryOfLastScan(provider, list, index, entry)) return s;
+        *rssi = provider->module->GetRSSI(entry);
         return NOXB_OK;
     });
 }
