@@ -15,6 +15,7 @@
 #include <new>
 #include <shared_mutex>
 #include <string>
+#include <type_traits>
 #include <unordered_set>
 #include <vector>
 
@@ -82,22 +83,31 @@ void RunEvent(Event&& event) noexcept {
 // Handles given out and not yet closed or freed: a stale one is refused
 // instead of being followed. Calls hold the shared side while they look at a
 // handle; closing and freeing take the exclusive side.
+// Providers and lists apart, so that one is never taken for the other.
 std::shared_mutex registryGuard;
-std::unordered_set<const void*> liveHandles;
+std::unordered_set<const void*> liveHandles[2];
 
-bool IsLiveLocked(const void* object) {
-    return object != nullptr && liveHandles.count(object) != 0;
+template <typename Handle>
+std::unordered_set<const void*>& LiveOfKind() {
+    return liveHandles[std::is_same_v<Handle, noxb_provider> ? 0 : 1];
 }
 
-void Register(const void* object) {
+template <typename Handle>
+bool IsLiveLocked(const Handle* object) {
+    return object != nullptr && LiveOfKind<Handle>().count(object) != 0;
+}
+
+template <typename Handle>
+void Register(const Handle* object) {
     std::unique_lock<std::shared_mutex> hold(registryGuard);
-    liveHandles.insert(object);
+    LiveOfKind<Handle>().insert(object);
 }
 
 // Takes a handle out of the registry; false if it was not in it.
-bool Unregister(const void* object) {
+template <typename Handle>
+bool Unregister(const Handle* object) {
     std::unique_lock<std::shared_mutex> hold(registryGuard);
-    return object != nullptr && liveHandles.erase(object) != 0;
+    return object != nullptr && LiveOfKind<Handle>().erase(object) != 0;
 }
 
 }  // namespace
