@@ -212,9 +212,12 @@ class Provider:
 
         def close() -> None:
             with _open_lock:
-                if _open.pop(handle, None) is None:
-                    return
+                callbacks = _open.pop(handle, None)
+            if callbacks is None:
+                return
+            # The callbacks stay alive until the C interface has let go of them.
             lib.noxb_provider_close(handle)
+            del callbacks
 
         self._closer = close
         with _open_lock:
