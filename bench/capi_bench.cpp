@@ -45,7 +45,8 @@ void BM_CApiSend(benchmark::State& state) {
     noxb_device_list* list = nullptr;
     std::uint32_t handle = 0;
     if (noxb_provider_open(nullptr, nullptr, &provider) != NOXB_OK ||
-        noxb_scan(provider, 0, &list) != NOXB_OK || noxb_connect(provider, list, 0, &handle) != NOXB_OK) {
+        noxb_scan(provider, 0, &list) != NOXB_OK ||
+        noxb_connect(provider, list, 0, &handle) != NOXB_OK) {
         state.SkipWithError(noxb_last_error());
         noxb_provider_close(provider);
         return;

@@ -194,8 +194,8 @@ class ProviderCall {
 };
 
 noxb_status ListRefused(const noxb_device_list* list) {
-    return Fail(NOXB_INVALID_ARGUMENT, list == nullptr ? "list is NULL"
-                                                       : "not a device list (freed, or never made)");
+    return Fail(NOXB_INVALID_ARGUMENT,
+                list == nullptr ? "list is NULL" : "not a device list (freed, or never made)");
 }
 
 noxb_status NoEntry(std::size_t index, std::size_t count) {
@@ -216,6 +216,21 @@ noxb_status EntryOfLastScan(const noxb_provider* provider, const noxb_device_lis
     if (index >= list->entries.size()) return NoEntry(index, list->entries.size());
     entry = list->entries[index];
     return NOXB_OK;
+}
+
+// An operation on entry `index` of the provider's last scan, its result in `out`.
+template <typename Out, typename Operation>
+noxb_status OnEntry(noxb_provider* provider, const noxb_device_list* list, std::size_t index,
+                    Out* out, const char* outIsNull, Operation&& operation) {
+    return Guarded([&] {
+        if (out == nullptr) return Fail(NOXB_INVALID_ARGUMENT, outIsNull);
+        const ProviderCall call(provider);
+        if (call.status != NOXB_OK) return call.status;
+        BleDeviceEntry entry;
+        if (noxb_status s = EntryOfLastScan(provider, list, index, entry)) return s;
+        *out = operation(entry);
+        return NOXB_OK;
+    });
 }
 
 // Scratch for the module's vector parameters: a thread's calls reuse one.
@@ -239,9 +254,9 @@ noxb_status noxb_provider_open(const char* module_path, const noxb_events* event
             return Fail(NOXB_INVALID_ARGUMENT, "a provider is not to be opened from an event");
         }
         static const char anchor = 0;  // any address inside this library
-        const std::string path = module_path != nullptr
-                                     ? std::string(module_path)
-                                     : ModuleLibrary::FolderOf(&anchor) + ModuleLibrary::kModuleFile;
+        const std::string path =
+            module_path != nullptr ? std::string(module_path)
+                                   : ModuleLibrary::FolderOf(&anchor) + ModuleLibrary::kModuleFile;
         auto made = std::make_unique<noxb_provider>(path);
         if (!made->library.Loaded()) {
             return Fail(NOXB_MODULE_NOT_FOUND, "cannot load the module: " + made->library.Error());
@@ -259,7 +274,8 @@ noxb_status noxb_provider_open(const char* module_path, const noxb_events* event
         } else {
             made->module = create();
         }
-        if (made->module == nullptr) return Fail(NOXB_GENERAL_FAILURE, "the module made no provider");
+        if (made->module == nullptr)
+            return Fail(NOXB_GENERAL_FAILURE, "the module made no provider");
         *provider = made.release();
         Register(*provider);
         return NOXB_OK;
@@ -341,15 +357,8 @@ noxb_status noxb_device_list_free(noxb_device_list* list) {
 
 noxb_status noxb_connect(noxb_provider* provider, const noxb_device_list* list, size_t index,
                          std::uint32_t* handle) {
-    return Guarded([&] {
-        if (handle == nullptr) return Fail(NOXB_INVALID_ARGUMENT, "handle is NULL");
-        const ProviderCall call(provider);
-        if (call.status != NOXB_OK) return call.status;
-        BleDeviceEntry entry;
-        if (noxb_status s = EntryOfLastScan(provider, list, index, entry)) return s;
-        *handle = provider->module->Connect(entry);
-        return NOXB_OK;
-    });
+    return OnEntry(provider, list, index, handle, "handle is NULL",
+                   [&](const BleDeviceEntry& entry) { return provider->module->Connect(entry); });
 }
 
 noxb_status noxb_disconnect(noxb_provider* provider, std::uint32_t handle) {
@@ -382,7 +391,8 @@ noxb_status noxb_receive(noxb_provider* provider, std::uint32_t handle, std::int
                          std::uint8_t* buffer, size_t capacity, size_t* length) {
     return Guarded([&] {
         if (length == nullptr) return Fail(NOXB_INVALID_ARGUMENT, "length is NULL");
-        if (buffer == nullptr && capacity != 0) return Fail(NOXB_INVALID_ARGUMENT, "buffer is NULL");
+        if (buffer == nullptr && capacity != 0)
+            return Fail(NOXB_INVALID_ARGUMENT, "buffer is NULL");
         *length = 0;
         const ProviderCall call(provider);
         if (call.status != NOXB_OK) return call.status;
@@ -403,9 +413,9 @@ noxb_status noxb_receive(noxb_provider* provider, std::uint32_t handle, std::int
         if (bytes.size() > capacity) {
             std::lock_guard<std::mutex> hold(provider->pendingGuard);
             provider->pending[handle] = bytes;
-            return Fail(NOXB_BUFFER_TOO_SMALL, "the value has " + std::to_string(bytes.size()) +
-                                                   " bytes, the buffer " + std::to_string(capacity) +
-                                                   ": kept for the next receive");
+            return Fail(NOXB_BUFFER_TOO_SMALL,
+                        "the value has " + std::to_string(bytes.size()) + " bytes, the buffer " +
+                            std::to_string(capacity) + ": kept for the next receive");
         }
         if (!bytes.empty()) std::memcpy(buffer, bytes.data(), bytes.size());
         return NOXB_OK;
@@ -414,15 +424,8 @@ noxb_status noxb_receive(noxb_provider* provider, std::uint32_t handle, std::int
 
 noxb_status noxb_rssi(noxb_provider* provider, const noxb_device_list* list, size_t index,
                       std::int16_t* rssi) {
-    return Guarded([&] {
-        if (rssi == nullptr) return Fail(NOXB_INVALID_ARGUMENT, "rssi is NULL");
-        const ProviderCall call(provider);
-        if (call.status != NOXB_OK) return call.status;
-        BleDeviceEntry entry;
-        if (noxb_status s = EntryOfLastScan(provider, list, index, entry)) return s;
-        *rssi = provider->module->GetRSSI(entry);
-        return NOXB_OK;
-    });
+    return OnEntry(provider, list, index, rssi, "rssi is NULL",
+                   [&](const BleDeviceEntry& entry) { return provider->module->GetRSSI(entry); });
 }
 
 }  // extern "C"

@@ -14,18 +14,18 @@ static void expect(const char* what, noxb_status got, noxb_status want, const ch
     const char* error = noxb_last_error();
     if (got != want || (text != NULL && strstr(error, text) == NULL) ||
         (want == NOXB_OK && error[0] != '\0')) {
-        printf("FAILED: %s: status %d (want %d), \"%s\" (want \"%s\")\n", what, (int)got,
-               (int)want, error, text != NULL ? text : "");
+        printf("FAILED: %s: status %d (want %d), \"%s\" (want \"%s\")\n", what, (int)got, (int)want,
+               error, text != NULL ? text : "");
         ++failures;
     }
 }
 #define CHECK(call, want, text) expect(#call, (call), (want), (text))
-#define TRUE_THAT(cond)                              \
-    do {                                             \
-        if (!(cond)) {                               \
-            printf("FAILED: %s\n", #cond);           \
-            ++failures;                              \
-        }                                            \
+#define TRUE_THAT(cond)                    \
+    do {                                   \
+        if (!(cond)) {                     \
+            printf("FAILED: %s\n", #cond); \
+            ++failures;                    \
+        }                                  \
     } while (0)
 
 /* What the events saw; read after LeSimFlushEvents. */
@@ -84,7 +84,8 @@ static void arguments(noxb_provider* p, noxb_device_list* list, noxb_device_list
           "not a device list");
     CHECK(noxb_connect(p, list, 0, NULL), NOXB_INVALID_ARGUMENT, "handle is NULL");
     CHECK(noxb_connect(p, list, 99, &handle), NOXB_INVALID_ARGUMENT, "no entry 99");
-    CHECK(noxb_connect(p, older, 0, &handle), NOXB_INVALID_ARGUMENT, "not the provider's last scan");
+    CHECK(noxb_connect(p, older, 0, &handle), NOXB_INVALID_ARGUMENT,
+          "not the provider's last scan");
     CHECK(noxb_connect(none, list, 0, &handle), NOXB_INVALID_ARGUMENT, "provider is NULL");
     CHECK(noxb_rssi(p, older, 0, &rssi), NOXB_INVALID_ARGUMENT, "not the provider's last scan");
     CHECK(noxb_rssi(p, list, 0, NULL), NOXB_INVALID_ARGUMENT, "rssi is NULL");
@@ -157,7 +158,8 @@ int main(int argc, char** argv) {
     CHECK(noxb_connect(p, list, 0, &handle), NOXB_OK, NULL);
     LeSimFlushEvents();
     TRUE_THAT(seen.sessions >= 1); /* also one, maybe, for the device without the service */
-    TRUE_THAT(seen.from_event[0] == NOXB_INVALID_ARGUMENT && seen.from_event[1] == NOXB_INVALID_ARGUMENT);
+    TRUE_THAT(seen.from_event[0] == NOXB_INVALID_ARGUMENT &&
+              seen.from_event[1] == NOXB_INVALID_ARGUMENT);
 
     /* The echo: too small a buffer loses nothing; the notification comes as an event. */
     CHECK(noxb_send(p, handle, (const uint8_t*)"hello", 5), NOXB_OK, NULL);
