@@ -105,7 +105,20 @@ _KINDS: dict[int, type[Error]] = {
     _capi.MODULE_NOT_FOUND: ModuleNotFound,
 }
 
-_in_callback = threading.local()
+# The threads running a callback now (the stack's threads are not Python's:
+# a thread-local would be made anew for every callback).
+_event_threads: set[int] = set()
+
+# A callback on a thread Python did not start gets a Python thread state made
+# for the call and destroyed after it, which costs more than the rest of a
+# notification's way. The first callback on each of the stack's threads keeps
+# its thread state for the thread's life (one more PyGILState_Ensure, never
+# released); this thread-local, part of that state, says it is kept.
+_adopted = threading.local()
+
+
+def _adopt_stack_thread() -> None:
+    _adopted.state = ctypes.pythonapi.PyGILState_Ensure()
 
 
 def _check(lib: ctypes.CDLL, status: int) -> None:
@@ -199,11 +212,7 @@ class Provider:
             None,
             _capi.SessionEstablished(lambda _, session: _deliver(me, "_session", session)),
             _capi.DeviceDisconnected(lambda _, address: _deliver(me, "_disconnected", address)),
-            _capi.CharacteristicData(
-                lambda _, address, data, length: _deliver(
-                    me, "_data", address, ctypes.string_at(data, length)
-                )
-            ),
+            _capi.CharacteristicData(_data_callback(me)),
         )
         path = None if module_path is None else os.fsencode(module_path)
         _check(self._lib, self._lib.noxb_provider_open(path, ctypes.byref(events),
@@ -211,17 +220,20 @@ class Provider:
         lib, handle = self._lib, self._handle.value
 
         def close() -> None:
+            # Once only, and this provider's own: a later provider may get
+            # the same C handle.
             with _open_lock:
-                callbacks = _open.pop(handle, None)
-            if callbacks is None:
-                return
+                if _open.get(handle) is not entry:
+                    return
+                del _open[handle]
             # The callbacks stay alive until the C interface has let go of them.
             lib.noxb_provider_close(handle)
-            del callbacks
 
+        entry = (events, close)
+        self._entry = entry
         self._closer = close
         with _open_lock:
-            _open[handle] = (events, close)
+            _open[handle] = entry
 
     # -- the provider's calls -------------------------------------------
 
@@ -283,7 +295,7 @@ class Provider:
     @property
     def closed(self) -> bool:
         with _open_lock:
-            return self._handle.value not in _open
+            return _open.get(self._handle.value) is not self._entry
 
     def __enter__(self) -> Provider:
         return self
@@ -337,18 +349,10 @@ class Provider:
         if self._on_disconnect is not None:
             self._on_disconnect(text)
 
-    def _data(self, address: bytes, data: bytes) -> None:
-        link = self._links.get(address.decode("ascii", "replace"))
-        if link is None:
-            return
-        if link._callback is not None:
-            link._callback(data)
-        else:
-            link._queue.put(data)
 
 
 def _in_event() -> bool:
-    return getattr(_in_callback, "depth", 0) > 0
+    return threading.get_ident() in _event_threads
 
 
 def _report(error: BaseException) -> None:
@@ -359,7 +363,11 @@ def _report(error: BaseException) -> None:
 def _deliver(provider: weakref.ref[Provider], method: str, *args: object) -> None:
     """Runs on a stack thread, holding the GIL: nothing escapes into the C
     interface; an exception is kept for the provider's next call."""
-    _in_callback.depth = getattr(_in_callback, "depth", 0) + 1
+    if not hasattr(_adopted, "state"):
+        _adopt_stack_thread()
+    thread = threading.get_ident()
+    nested = thread in _event_threads
+    _event_threads.add(thread)
     try:
         target = provider()
         if target is not None:
@@ -370,7 +378,41 @@ def _deliver(provider: weakref.ref[Provider], method: str, *args: object) -> Non
     except BaseException:  # noqa: B036
         pass
     finally:
-        _in_callback.depth -= 1
+        if not nested:
+            _event_threads.discard(thread)
+
+
+def _data_callback(provider: weakref.ref[Provider]) -> Callable[[object, bytes, int, int], None]:
+    """The notification path, the busiest of the callbacks: _deliver's work
+    done inline."""
+    string_at = ctypes.string_at
+    get_ident = threading.get_ident
+
+    def on_data(_: object, address: bytes, data: int, length: int) -> None:
+        if not hasattr(_adopted, "state"):
+            _adopt_stack_thread()
+        thread = get_ident()
+        nested = thread in _event_threads
+        _event_threads.add(thread)
+        try:
+            target = provider()
+            link = None if target is None else target._links.get(address.decode())
+            if link is None:
+                return
+            if link._callback is None:
+                link._queue.put(string_at(data, length))
+                return
+            try:
+                link._callback(string_at(data, length))
+            except BaseException as e:  # noqa: B036 - even SystemExit must not unwind here
+                link._provider._errors.append(e)
+        except BaseException:  # noqa: B036
+            pass
+        finally:
+            if not nested:
+                _event_threads.discard(thread)
+
+    return on_data
 
 
 class Connection:
