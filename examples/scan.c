@@ -10,7 +10,8 @@ int main(int argc, char** argv) {
     noxb_device_list* list = NULL;
     size_t count = 0;
     if (noxb_provider_open(argc > 1 ? argv[1] : NULL, NULL, &provider) != NOXB_OK ||
-        noxb_scan(provider, 0, &list) != NOXB_OK || noxb_device_list_count(list, &count) != NOXB_OK) {
+        noxb_scan(provider, 0, &list) != NOXB_OK ||
+        noxb_device_list_count(list, &count) != NOXB_OK) {
         fprintf(stderr, "scan: %s\n", noxb_last_error());
         noxb_provider_close(provider);
         return 1;
