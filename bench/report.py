@@ -9,6 +9,7 @@ the clock. Every overhead is worked out from the provider's figure and the
 bare figure of the same run.
 """
 import json
+import os
 import sys
 
 
@@ -39,6 +40,9 @@ def verdict(ok):
 
 def main(bench_path, footprint_path, tracer_path=None):
     bench_run = load(bench_path)
+    # bench/python_bench.py's figures, beside the benchmarks' JSON.
+    python_path = os.path.join(os.path.dirname(bench_path), "python.json")
+    python = load(python_path) if os.path.exists(python_path) else None
     b = medians(bench_run)
     f = medians(load(footprint_path))
     ctx = bench_run["context"]
@@ -142,6 +146,28 @@ def main(bench_path, footprint_path, tracer_path=None):
     for n in (10, 100, 1000, 10000):
         t = ns(b[f"BM_FindDevice/registry:{n}"])
         out.append(f"| {n} | {t / 1e3:.2f} | {t / n:.0f} |")
+    out.append("")
+
+    out.append("### The C interface and Python")
+    out.append("")
+    capi = ns(b["BM_CApiSend"])
+    module = ns(b["BM_ModuleSend"])
+    out.append("| figure | value | aim | |")
+    out.append("|---|---:|---|---|")
+    out.append(f"| `noxb_send`, 512 bytes | {capi:.0f} ns | | |")
+    out.append(f"| the same module's C++ `Send`, loaded at run time | {module:.0f} ns | | |")
+    out.append(f"| the C interface's cost over the C++ call | {capi - module:.0f} ns | < 100 ns | "
+               f"{verdict(capi - module < 100)} |")
+    if python is None:
+        out.append("| Python | not measured | | |")
+    else:
+        send = python["python_send_ns"]
+        rate = python["notifications_per_second"]
+        out.append(f"| `Connection.send`, 512 bytes | {send:.0f} ns | | |")
+        out.append(f"| Python's cost over the C interface | {send - capi:.0f} ns | < 3000 ns | "
+                   f"{verdict(send - capi < 3000)} |")
+        out.append(f"| notifications ({python['notification_bytes']} bytes) delivered to a Python "
+                   f"callback | {rate:,.0f} /s | ≥ 100,000 /s | {verdict(rate >= 100000)} |")
     out.append("")
 
     out.append("### Threads, idle time, memory")

@@ -20,7 +20,7 @@ if [[ ! -f $build/CMakeCache.txt ]]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DNOXB_WERROR=ON \
     -DNOXB_BUILD_TESTS=OFF >&2
 fi
-cmake --build "$build" --target noxb_bench noxb_bench_footprint -j2 >&2
+cmake --build "$build" --target noxb_bench noxb_bench_footprint noxblegatt_c -j2 >&2
 
 echo "load before the run: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 "$build/bin/noxb_bench" --benchmark_repetitions="$repetitions" \
@@ -41,6 +41,13 @@ if grep -q '^NOXB_WITH_LTTNG:BOOL=ON' "$build/CMakeCache.txt" && command -v lttn
   tracer=("$build/tracer.json")
 else
   echo "no LTTng-UST in this build or no lttng-tools: the tracer's figures are not measured" >&2
+fi
+# The Python package's figures (bench/report.py reads them beside bench.json).
+rm -f "$build/python.json"
+if python3 "$root/bench/python_bench.py" "$build/bin" "$repetitions" >"$build/python.json.new"; then
+  mv "$build/python.json.new" "$build/python.json"
+else
+  echo "the Python figures were not measured" >&2
 fi
 "$build/bin/noxb_bench_footprint" \
   --benchmark_out="$build/footprint.json" --benchmark_out_format=json >&2

@@ -12,6 +12,7 @@ packages=(
   wine wine64
   libxml2-utils
   liblttng-ust-dev lttng-tools babeltrace2
+  python3 python3-pytest python3-pip python3-setuptools
 )
 
 missing=()

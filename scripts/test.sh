@@ -52,7 +52,7 @@ check_tidy() {
   echo "=== tidy: clang-tidy"
   # The Linux build's compile commands: configuring is enough.
   cmake --preset linux >/dev/null || return 1
-  git ls-files 'nox_gatt/*.cpp' 'platform/*.cpp' 'tools/*.cpp' |
+  git ls-files 'nox_gatt/*.cpp' 'platform/*.cpp' 'tools/*.cpp' 'bindings/*.cpp' |
     xargs -r -P "$jobs" -n 4 clang-tidy -p build/linux --quiet 2>&1 |
     grep -v ' warnings\? generated\.$'
   return "${PIPESTATUS[1]}"

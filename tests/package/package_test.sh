@@ -78,5 +78,15 @@ if [ -z "$opt_toolchain" ]; then
   fi
 fi
 
+if [ -z "$opt_toolchain" ]; then
+  echo "--- the installed Python package and C interface"
+  site=$(find "$prefix" -name py.typed -path '*/noxble/*' -printf '%h')
+  out=$(env -u NOXBLE_LIBRARY PYTHONPATH="$(dirname "$site")" /usr/bin/python3 -c '
+import noxble
+with noxble.Provider() as p:
+    print(*(d.name for d in p.scan()), sep="\n")' 2>&1)
+  grep -qx "Pixel 8" <<<"$out" || fail "the installed Python package does not scan: $out"
+fi
+
 [ $failed -eq 0 ] && echo "package: all checks passed"
 exit $failed

@@ -1,6 +1,7 @@
 #include "hostsession.h"
 
 #include <noxb/BleModel.h>
+#include <noxb/Factories.h>
 
 #include <atomic>
 #include <chrono>
@@ -98,7 +99,15 @@ void EventPrinter::Quiet(bool on) {
 }
 
 HostSession::HostSession(const std::string& modulePath) : module(modulePath) {
-    provider.reset(module.createWithEvents(nullptr, &events));
+    if (!module.Loaded()) {
+        throw UsageError(ExitCode::kModuleNotLoaded, "cannot load the module: " + module.Error());
+    }
+    const auto createWithEvents = module.Export<noxb::CreateBleGattInstanceWithEventsFn>(
+        noxb::kCreateBleGattInstanceWithEventsName);
+    if (createWithEvents == nullptr) {
+        throw UsageError(ExitCode::kModuleNotLoaded, modulePath + " is not the provider module");
+    }
+    provider.reset(createWithEvents(nullptr, &events));
 }
 
 HostSession::~HostSession() {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "moduleloader.h"
+#include "modulelibrary.h"
 
 // Prints what the module reports through the events interface; it is called
 // on the stack's threads.

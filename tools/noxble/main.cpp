@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "commands.h"
-#include "moduleloader.h"
+#include "modulelibrary.h"
 #include "tracing.h"
 
 #if defined(_WIN32)
@@ -32,7 +32,7 @@ const char kUsage[] =
 
 ExitCode Run(const std::vector<std::string>& args) {
     Options options;
-    options.modulePath = ModuleLibrary::DefaultPath();
+    options.modulePath = ModuleLibrary::ExecutableFolder() + ModuleLibrary::kModuleFile;
     TraceLevel trace = TraceLevel::kOff;
     std::string command;
     for (std::size_t i = 0; i < args.size(); ++i) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "hosttext.h"
+
 // One code per kind of failure, so scripts can tell them apart.
 enum class ExitCode : int {
     kOk = 0,
@@ -33,9 +35,6 @@ class UsageError : public std::runtime_error {
         : std::runtime_error(message), code(exitCode) {}
     ExitCode code;
 };
-
-std::string ToUtf8(const std::wstring& text);
-std::wstring FromUtf8(const std::string& text);
 
 // A whole decimal number, or UsageError(kBadNumber) naming `what`.
 std::int64_t ParseNumber(const std::string& text, const std::string& what);
