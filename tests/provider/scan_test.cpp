@@ -4,12 +4,10 @@
 #include <cwctype>
 #include <iterator>
 
-#include "blegattwrapper/noxbleprovider.h"
-#include "modeltest.h"
+#include "fixture.h"
 
 namespace {
 
-using namespace modeltest;
 using Clock = std::chrono::steady_clock;
 
 TestDevice Add(std::uint8_t last, const std::string& name, std::uint8_t major = 2,
@@ -24,18 +22,16 @@ TestDevice Add(std::uint8_t last, const std::string& name, std::uint8_t major = 
     return AddDevice(spec);
 }
 
-class Scan : public ModelTest {};
+class Scan : public WorldTest {};
 
 TEST_F(Scan, TheSecondPassLastsTheLowByteOfTheWholeSeconds) {
-    const TestDevice phone = Add(1, "Phone");
-    NoxBleProvider provider(nullptr, nullptr);
     const std::pair<std::int64_t, unsigned> cases[] = {
         // duration, second pass (0: none)
         {0, 0}, {999, 0}, {-999, 0}, {1000, 1}, {5999, 5}, {256000, 0}, {300000, 44}, {-1000, 255}};
     for (const auto& [ms, seconds] : cases) {
         SCOPED_TRACE(ms);
         LeSimJournalClear();
-        const std::vector<BleDeviceEntry> entries = provider.Scan(ms);
+        const std::vector<BleDeviceEntry> entries = provider->Scan(ms);
         const std::vector<LeSimCall> starts = JournalOf("LEAPI_DevicesDiscoveryStart");
         ASSERT_EQ(starts.size(), seconds != 0 ? 2u : 1u);
         EXPECT_TRUE(starts[0].args[0] == 1 && starts[0].args[1] == 2);
@@ -65,14 +61,14 @@ TEST_F(Scan, TheClassFilterAppliesToBothPassesAndTheSignalFilterToTheSecond) {
                  {2, 12, -91, true, false},  {2, 12, -90, true, true},  {0, 0, -128, true, false}};
     std::vector<std::pair<std::wstring, bool>> expected, second, got;
     std::uint8_t last = 0;
+    LeSimRemoveDevice(phone.id);
     for (const auto& c : cases) {
         const TestDevice test = Add(++last, "d", c.major, c.minor, c.rssi);
         if (c.first) expected.emplace_back(test.Address(), true);
         if (c.second) second.emplace_back(test.Address(), false);
     }
     expected.insert(expected.end(), second.begin(), second.end());
-    NoxBleProvider provider(nullptr, nullptr);
-    for (const BleDeviceEntry& entry : provider.Scan(1000)) {
+    for (const BleDeviceEntry& entry : provider->Scan(1000)) {
         got.emplace_back(entry.address, entry.firstPass);
     }
     EXPECT_EQ(got, expected);
@@ -88,6 +84,7 @@ TEST_F(Scan, OnlyNamedConnectableFirstPassDevicesCanBeFound) {
                  {0, 0, 1, false}, {0, 2, 1, false}, {0, 1, 0, false}};
     std::uint8_t address[6] = {0xA0, 0xB1, 0xC2, 0xD3, 0xE4, 0};
     LeDeviceRecord record{};
+    LeSimRemoveDevice(phone.id);
     for (const auto& c : cases) {
         ++address[5];
         LeSimMakeDeviceRecord(&record, address, "dev", 2, 12, -50, 1);
@@ -103,37 +100,34 @@ TEST_F(Scan, OnlyNamedConnectableFirstPassDevicesCanBeFound) {
     const TestDevice unnamed = Add(0x41, "", 2, 12, -50, LEAPI_DISCOVERY_KNOWN);
     Add(0x42, "late", 2, 12, -50, LEAPI_DISCOVERY_LIVE);
 
-    NoxBleProvider provider(nullptr, nullptr);
-    const std::vector<BleDeviceEntry> entries = provider.Scan(1000);
+    const std::vector<BleDeviceEntry> entries = provider->Scan(1000);
     const std::size_t n = std::size(cases);
     ASSERT_EQ(entries.size(), n + 2);
     for (std::size_t i = 0; i < n; ++i) {
         EXPECT_EQ(entries[i].connectable, cases[i].connectable) << i;
-        const std::shared_ptr<BleDevice> found = provider.FindBleDevice(entries[i]);
+        const std::shared_ptr<BleDevice> found = provider->FindBleDevice(entries[i]);
         EXPECT_EQ(found ? found->deviceInfo.address[5] : 0u, cases[i].connectable ? i + 1 : 0u);
     }
     EXPECT_EQ(entries[n].name, std::wstring(249, L'n'));
-    EXPECT_TRUE(provider.FindBleDevice(entries[n]));
+    EXPECT_TRUE(provider->FindBleDevice(entries[n]));
     EXPECT_TRUE(entries[n + 1].name == L"late" && entries[n + 1].connectable);
     EXPECT_FALSE(entries[n + 1].firstPass);
     trace.Clear();
-    EXPECT_FALSE(provider.FindBleDevice(entries[n + 1]));
+    EXPECT_FALSE(provider->FindBleDevice(entries[n + 1]));
     ExpectRecords(
         {"I BLE_STRING NoxBleProvider::FindBleDevice: find BLE decvice late in devices "
          "list by address"});
-    EXPECT_FALSE(provider.FindBleDevice({L"", unnamed.Address(), true, true}));
+    EXPECT_FALSE(provider->FindBleDevice({L"", unnamed.Address(), true, true}));
     BleDeviceEntry upper = entries[0];
     for (wchar_t& ch : upper.address) ch = static_cast<wchar_t>(std::towupper(ch));
-    EXPECT_FALSE(provider.FindBleDevice(upper));
+    EXPECT_FALSE(provider->FindBleDevice(upper));
 }
 
 TEST_F(Scan, ABusyRadioIsAskedAgainForAboutSixSeconds) {
-    Add(1, "Phone");
-    NoxBleProvider provider(nullptr, nullptr);
     LeSimJournalClear();
     LeSimScript("LEAPI_DevicesDiscoveryStart", LEAPI_ERROR_BUSY, 1000);
     const Clock::time_point start = Clock::now();
-    EXPECT_TRUE(provider.Scan(0).empty());
+    EXPECT_TRUE(provider->Scan(0).empty());
     EXPECT_GE(Clock::now() - start, std::chrono::seconds(5));
     EXPECT_LE(Clock::now() - start, std::chrono::seconds(12));
     const std::size_t starts = LeSimJournalCount();
@@ -144,14 +138,12 @@ TEST_F(Scan, ABusyRadioIsAskedAgainForAboutSixSeconds) {
 // A busy start is asked again; any other failed start ends its pass; a
 // failed end throws and keeps only the passes that finished.
 TEST_F(Scan, FailedStartsAndEndsKeepOnlyWhatFinished) {
-    Add(1, "Phone");
-    NoxBleProvider provider(nullptr, nullptr);
     LeSimScript("LEAPI_DevicesDiscoveryStart", LEAPI_ERROR_BUSY, 3);
-    const BleDeviceEntry entry = provider.Scan(0).at(0);
+    const BleDeviceEntry entry = provider->Scan(0).at(0);
     EXPECT_EQ(JournalOf("LEAPI_DevicesDiscoveryStart").size(), 4u);
-    Forget();
+    Settle();
     LeSimScript("LEAPI_DevicesDiscoveryStart", LEAPI_ERROR_NOT_INITIALIZED, 1);
-    const std::vector<BleDeviceEntry> entries = provider.Scan(1000);
+    const std::vector<BleDeviceEntry> entries = provider->Scan(1000);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_FALSE(entries[0].firstPass);
     EXPECT_EQ(JournalOf("LEAPI_DevicesDiscoveryStart").size(), 2u);
@@ -159,9 +151,9 @@ TEST_F(Scan, FailedStartsAndEndsKeepOnlyWhatFinished) {
     // In the first pass: the registry stays empty and no second pass runs.
     const std::uint32_t code = LEAPI_ERROR_INVALID_DISCOVERY_HANDLE;
     LeSimScript("LEAPI_DevicesDiscoveryEnd", code, 1);
-    Forget();
-    EXPECT_EQ(Outcome([&] { provider.Scan(1000); }), General(code));
-    EXPECT_FALSE(provider.FindBleDevice(entry));
+    Settle();
+    EXPECT_EQ(Outcome([&] { provider->Scan(1000); }), General(code));
+    EXPECT_FALSE(provider->FindBleDevice(entry));
     EXPECT_EQ(JournalOf("LEAPI_DevicesDiscoveryStart").size(), 1u);
     if (Trace::Available()) {
         EXPECT_EQ(trace.Of({"CheckLeapiReturnCode"}),
@@ -170,8 +162,8 @@ TEST_F(Scan, FailedStartsAndEndsKeepOnlyWhatFinished) {
     // In the second pass: the first pass's devices stay.
     LeSimScript("LEAPI_DevicesDiscoveryEnd", 0, 1);
     LeSimScript("LEAPI_DevicesDiscoveryEnd", code, 1);
-    EXPECT_EQ(Outcome([&] { provider.Scan(1000); }), General(code));
-    EXPECT_TRUE(provider.FindBleDevice(entry));
+    EXPECT_EQ(Outcome([&] { provider->Scan(1000); }), General(code));
+    EXPECT_TRUE(provider->FindBleDevice(entry));
 }
 
 }  // namespace

@@ -1,0 +1,426 @@
+// A device's session, the stack's device and value events, the discovery of
+// the data characteristic and what an earlier refresh or a refused close
+// must keep alive: the device model below the provider's operations.
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+#include "fixture.h"
+
+namespace {
+
+class Device : public WorldTest {};
+
+const std::string kStart = "I BLE_STRING BleDevice::RefreshServices: RefreshServices start";
+const std::string kStrat = "I BLE BleDevice::ServicesDiscovery: ServicesDiscovery strat";
+const std::string kCount =
+    "I BLE BleCharacteristicInfo::SetDescriptor: SetDescriptor number_of_descriptors:";
+const std::string kFailed =
+    "E BLE BleDevice::RefreshServices: RefreshServices failed to notify Characteristic";
+
+TEST_F(Device, OpensKeepsAdoptsOrReportsASessionWithOneTableEntryPerAddress) {
+    DeviceSpec second;
+    second.lastAddressByte = 2;
+    const TestDevice tablet = AddDevice(second);
+    const auto a = Create(phone), b = Create(tablet);
+    a->GATTSessionEstablish();
+    b->GATTSessionEstablish();
+    const LeSimCall call = JournalOf("LEAPI_GATTSessionEstablishEx").at(0);
+    EXPECT_TRUE(call.args[2] == reinterpret_cast<std::uintptr_t>(a.get()) && call.args[3] == 2);
+    EXPECT_EQ(std::memcmp(call.data, &phone.record, sizeof phone.record), 0);
+    EXPECT_TRUE(a->SessionHandle() == call.args[4] && a->SessionExtra() == call.args[5]);
+    EXPECT_EQ(sessionsByAddress.Find(AddressOf(*a)), LeSimSessionOf(phone.id));
+    const std::uint64_t session = a->SessionHandle();
+    Settle();
+    a->GATTSessionEstablish();  // held: kept
+    EXPECT_EQ(CallsWithResults(),
+              Lines{"LEAPI_GATTSessionEstablishEx=" + Code(LEAPI_ERROR_SESSION_EXISTS)});
+    const auto later = Create(phone);  // not held, but in the table: adopted
+    later->GATTSessionEstablish();
+    EXPECT_EQ(later->SessionHandle(), session);
+    EXPECT_TRUE(trace.Messages().empty());
+    sessionsByAddress.Erase(AddressOf(*a));  // neither
+    const auto third = Create(phone);
+    EXPECT_EQ(Outcome([&] { third->GATTSessionEstablish(); }), "General -353763303");
+    EXPECT_EQ(third->SessionHandle(), kNoSession);
+    ExpectRecords(
+        {"E BLE BleDevice::GATTSessionEstablish: connection to device failed, couldn't "
+         "establish session with device"});
+    LeSimScript("LEAPI_GATTSessionEstablishEx", LEAPI_ERROR_NOT_CONNECTABLE, 1);
+    EXPECT_EQ(Outcome([&] { a->GATTSessionEstablish(); }), General(LEAPI_ERROR_NOT_CONNECTABLE));
+    EXPECT_EQ(a->SessionHandle(), session);
+    b->GATTSessionClose();  // drops only its own entry
+    EXPECT_FALSE(sessionsByAddress.Find(AddressOf(*b)));
+    EXPECT_EQ(sessionsByAddress.Size(), 0u);
+}
+
+TEST_F(Device, EventsChangeTheSessionAndReachTheHostOnTheStacksThread) {
+    const auto dev = Create(phone);
+    dev->GATTSessionEstablish();
+    const std::uint64_t session = dev->SessionHandle();
+    LeSimFlushEvents();  // the stack reports the opening with event 0x1030
+    ASSERT_EQ(host.Calls().size(), 1u);
+    EXPECT_TRUE(host.Calls()[0].slot == HostEvents::kEstablished &&
+                host.Calls()[0].session == session);
+    dev->RefreshServices();
+    Settle();
+    const LeSessionEstablishedEvent established{session + 100, 9};
+    Raise(session, LEAPI_EVENT_SESSION_ESTABLISHED, &established, sizeof established);
+    EXPECT_TRUE(dev->SessionHandle() == session + 100 && dev->SessionExtra() == 9u);
+    for (std::uint64_t closed : {session, session + 100}) {  // another handle, then its own
+        Raise(session, LEAPI_EVENT_SESSION_CLOSED, &closed, sizeof closed);
+        EXPECT_EQ(dev->SessionHandle(), closed == session ? session + 100 : kNoSession);
+    }
+    EXPECT_FALSE(dev->RefreshNeeded());
+    EXPECT_EQ(sessionsByAddress.Find(AddressOf(*dev)), session);
+    dev->GATTSessionEstablish();  // adopts what the table still holds
+    EXPECT_EQ(dev->SessionHandle(), session);
+    Raise(session, LEAPI_EVENT_SERVICES_CHANGED);
+    EXPECT_TRUE(dev->RefreshNeeded());
+    Raise(session, 0x4242);
+    ASSERT_EQ(LeSimDropSession(session), 0u);
+    LeSimFlushEvents();
+    EXPECT_EQ(dev->SessionHandle(), kNoSession);
+    EXPECT_FALSE(sessionsByAddress.Find(AddressOf(*dev)));
+    const std::vector<Call> calls = host.Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].session, session + 100);
+    EXPECT_TRUE(calls[1].slot == HostEvents::kDisconnected && calls[1].object == dev.get());
+    for (const Call& c : calls) {
+        EXPECT_TRUE(c.context == Context() && c.thread != std::this_thread::get_id());
+    }
+    Lines records;
+    for (const char* event : {"4144", "4160", "4160", "4656", "16962", "4128"}) {
+        records.push_back(
+            std::string("I BLE_STRING BleDevice::OnDeviceCallback: OnDeviceCallback happened "
+                        "event:") +
+            event);
+    }
+    ExpectRecords(records);
+}
+
+// The stack keeps a lost link's session callback until that handle is
+// closed, which the device, having forgotten the handle, never does; and a
+// refused close leaves its session open: what their callbacks name (the
+// device, and the objects an earlier refresh replaced) must stay alive.
+TEST_F(Device, WhatTheStacksLateCallbacksNameOutlivesTheHostsReferences) {
+    for (const bool lost : {true, false}) {
+        SCOPED_TRACE(lost ? "lost link" : "refused close");
+        DeviceSpec spec;
+        spec.lastAddressByte = lost ? 5 : 6;
+        const TestDevice test = AddDevice(spec);
+        auto dev = Create(test);
+        dev->GATTSessionEstablish();
+        const std::uint64_t session = dev->SessionHandle();
+        dev->RefreshServices();
+        dev->RefreshServices();
+        if (lost) {
+            ASSERT_EQ(LeSimDropSession(session), 0u);
+            LeSimFlushEvents();
+            EXPECT_EQ(sessionsByAddress.Size(), 0u);
+        } else {
+            LeSimScript("LEAPI_GATTSessionClose", LEAPI_ERROR_NOT_PERMITTED, 1);
+            dev->GATTSessionClose();
+            ASSERT_EQ(LeSimSessionOf(test.id), session);
+        }
+        dev->GATTSessionClose();
+        dev.reset();
+        Settle();
+        const std::uint32_t queued = LeSimRaiseValueEvent(session, test.valueHandle, 3, 0, "v", 1);
+        if (!lost) {
+            EXPECT_EQ(queued, 4u);  // both refreshes' subscriptions, both kinds
+        }
+        Raise(session, LEAPI_EVENT_SERVICES_CHANGED);
+        const LeSessionClosedEvent closed{session};
+        Raise(session, LEAPI_EVENT_SESSION_CLOSED, &closed, sizeof closed);
+        EXPECT_TRUE(host.Calls().empty());  // the device has forgotten the session
+    }
+}
+
+TEST_F(Device, ARefreshFindsSubscribesAndSwitchesOnAndLookupsThenAskNothing) {
+    const auto dev = Create(phone);
+    dev->GATTSessionEstablish();
+    Settle();
+    EXPECT_TRUE(dev->RefreshNeeded());  // a new device: the first look-up refreshes
+    const std::shared_ptr<BleService> service = dev->FindService();
+    EXPECT_FALSE(dev->RefreshNeeded());
+    ASSERT_TRUE(dev->services.size() == 1 && service->characteristics.size() == 1);
+    BleCharacteristicInfo* info = service->characteristics[0].get();
+    EXPECT_TRUE(service->device == dev.get() && info->device == dev.get());
+    EXPECT_EQ(+info->characteristic->value.handle, phone.valueHandle);
+    for (const char* kind :
+         {"LEAPI_CharacteristicNotificationSubscribe", "LEAPI_CharacteristicIndicationSubscribe"}) {
+        const LeSimCall subscribe = JournalOf(kind).at(0);
+        EXPECT_TRUE(subscribe.args[0] == dev->SessionHandle() &&
+                    subscribe.args[1] == phone.valueHandle);
+        EXPECT_EQ(subscribe.args[3], reinterpret_cast<std::uintptr_t>(info));
+    }
+    EXPECT_EQ(LeSimDescriptorValue(phone.id, phone.descriptorHandles[1]), 1u);
+    ExpectRecords({kStart, kStrat, kCount + "2",
+                   "I BLE_STRING BleDevice::RefreshServices: RefreshServices end"});
+    Settle();
+    EXPECT_EQ(dev->FindService(), service);
+    EXPECT_EQ(service->FindCharacteristic().get(), info);
+    EXPECT_TRUE(Journal().empty() && trace.Messages().empty());
+}
+
+// Each row is a device of its own in one world.
+TEST_F(Device, RefreshesOfOddDatabasesAndFailedCallsAsTheirRowsSay) {
+    const std::uint8_t rw = LEAPI_PROP_READ | LEAPI_PROP_WRITE, all = DeviceSpec{}.properties;
+    const std::vector<LeUuid> usual = {Uuid16(0x2901), Uuid16(0x2902)};
+    const LeUuid wide{LEAPI_UUID_TYPE_128, {0x02, 0x29, 0, 0, 0x10, 0, 0x80, 0, 0, 0x80, 0x5F}};
+    const std::string noService =
+        "E BLE BleDevice::RefreshServices: RefreshServices failed couldn't find the service in "
+        "the device";
+    const std::string noConfiguration =
+        "I BLE BleCharacteristicInfo::SetDescriptor: SetDescriptor did  not find Descriptor";
+    const std::string check = "check";  // the failed call's CheckRecord
+    const std::uint32_t kCode = LEAPI_ERROR_NOT_PERMITTED;
+    const struct {
+        const char* name;
+        int dataServices;
+        bool dataCharacteristic;
+        std::uint8_t properties;
+        std::vector<LeUuid> descriptors;
+        const char* failing;  // a stack call answering kCode, or ServicesDiscoveryGetNext's end
+        bool throws;
+        Lines records;  // only for the rows that throw
+        std::size_t services, descriptorsRead;
+        std::uint32_t subscriptions;
+    } rows[] = {
+        {"no data service", 0, true, all, usual, nullptr, true, {kStart, kStrat, noService}, 0, 0, 0},
+        {"no data characteristic", 1, false, all, usual, nullptr, true, {kStart, kStrat}, 0, 0, 0},
+        {"no configuration", 1, true, all, {Uuid16(0x2901), Uuid16(0x2904)}, nullptr, true,
+         {kStart, kStrat, kCount + "2", noConfiguration, kFailed}, 0, 0, 0},
+        {"no descriptors", 1, true, all, {}, nullptr, true, {kStart, kStrat, kCount + "0", kFailed}, 0, 0, 0},
+        {"service discovery", 1, true, all, usual, "LEAPI_ServicesDiscoveryStartByUUID", true,
+         {kStart, check, kFailed}, 0, 0, 0},
+        {"characteristic record", 1, true, all, usual, "LEAPI_CharacteristicsDiscoveryGetNext",
+         true, {kStart, kStrat, check, kFailed}, 0, 0, 0},
+        {"subscription", 1, true, all, usual, "LEAPI_CharacteristicNotificationSubscribe", true,
+         {kStart, kStrat, check, kFailed}, 0, 0, 0},
+        {"descriptor write", 1, true, all, usual, "LEAPI_CharacteristicDescriptorWrite", true,
+         {kStart, kStrat, kCount + "2", check, kFailed}, 0, 0, 0},
+        {"offered twice", 2, true, all, usual, nullptr, false, {}, 2, 2, 2},
+        {"a service record not given", 3, true, all, usual, "end", false, {}, 2, 2, 2},
+        {"indicate only", 1, true, rw | LEAPI_PROP_INDICATE, usual, nullptr, false, {}, 1, 2, 1},
+        {"notify only", 1, true, rw | LEAPI_PROP_NOTIFY, usual, nullptr, false, {}, 1, 2, 1},
+        {"neither", 1, true, rw, usual, nullptr, false, {}, 1, 2, 0},
+        {"first two bytes", 1, true, all, {Uuid16(0x0229), wide, Uuid16(0x2902)}, nullptr, false,
+         {}, 1, 2, 2},
+    };
+    std::uint8_t last = 10;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        DeviceSpec spec;
+        spec.lastAddressByte = ++last;
+        spec.dataServices = row.dataServices;
+        spec.dataCharacteristic = row.dataCharacteristic;
+        spec.properties = row.properties;
+        spec.descriptors = row.descriptors;
+        const TestDevice test = AddDevice(spec);
+        const auto dev = Create(test);
+        dev->GATTSessionEstablish();
+        Settle();
+        if (row.failing != nullptr && std::string(row.failing) == "end") {
+            LeSimScript("LEAPI_ServicesDiscoveryGetNext", 0, 1);
+            LeSimScript("LEAPI_ServicesDiscoveryGetNext", LEAPI_ERROR_NO_MORE_ITEMS, 1);
+        } else if (row.failing != nullptr) {
+            LeSimScript(row.failing, kCode, 1);
+        }
+        if (row.throws) {
+            EXPECT_THROW(dev->RefreshServices(), NotFound);
+            EXPECT_TRUE(dev->RefreshNeeded());
+            Lines expected = row.records;
+            for (std::string& m : expected) m = m == check ? CheckRecord(kCode, row.failing) : m;
+            ExpectRecords(expected);
+            continue;
+        }
+        EXPECT_NO_THROW(dev->RefreshServices());
+        ASSERT_EQ(dev->services.size(), row.services);
+        EXPECT_EQ(dev->services[0]->characteristics.size(), 1u);
+        for (std::size_t s = 1; s < row.services; ++s) {
+            EXPECT_TRUE(dev->services[s]->characteristics.empty());
+        }
+        EXPECT_EQ(JournalOf("LEAPI_CharacteristicsDiscoveryStartByUUID").size(), 1u);
+        EXPECT_EQ(JournalOf("LEAPI_CharacteristicDescriptorsDiscoveryGetNext").size(),
+                  row.descriptorsRead);
+        EXPECT_EQ(LeSimSubscriptionCount(dev->SessionHandle()), row.subscriptions);
+        for (std::size_t i = 0; i < test.descriptorHandles.size(); ++i) {
+            EXPECT_EQ(LeSimDescriptorValue(test.id, test.descriptorHandles[i]),
+                      i + 1 == row.descriptorsRead ? 1u : 0u);
+        }
+    }
+}
+
+TEST_F(Device, LookupsCompareTheUuidsAndThrowWithoutRecordsWhenNothingMatches) {
+    const auto dev = Create(phone);
+    dev->refreshNeeded = false;  // no session: nothing else touches it
+    EXPECT_THROW(dev->FindService(), NotFound);
+    LeServiceRecord data{DataServiceUuid(), 6, 9};
+    std::swap(data.uuid.value[0], data.uuid.value[1]);
+    dev->services.push_back(std::make_shared<BleService>(dev.get(), data));
+    data.uuid = DataServiceUuid();
+    data.uuid.value[2] = 0x55;  // a 16-bit UUID compares two bytes only
+    data.uuid.value[15] = 0x55;
+    dev->services.push_back(std::make_shared<BleService>(dev.get(), data));
+    const std::shared_ptr<BleService> service = dev->FindService();
+    EXPECT_EQ(service, dev->services[1]);
+    EXPECT_THROW(service->FindCharacteristic(), NotFound);
+    for (int variant : {0, 1, 2}) {  // last byte off, type off, exact
+        LeCharacteristicRecord r{DataCharacteristicUuid(), 0, 7, 8};
+        if (variant == 0) r.uuid.value[15] ^= 1;
+        if (variant == 1) r.uuid.type = LEAPI_UUID_TYPE_16;
+        service->characteristics.push_back(std::make_shared<BleCharacteristicInfo>(r, dev.get()));
+    }
+    EXPECT_EQ(service->FindCharacteristic(), service->characteristics[2]);
+    EXPECT_TRUE(Journal().empty() && trace.Messages().empty());
+}
+
+TEST_F(Device, ReplacedCharacteristicsStillDeliverAndNothingComesAfterTheClose) {
+    const auto dev = Create(phone);
+    dev->GATTSessionEstablish();
+    const std::uint64_t session = dev->SessionHandle();
+    dev->RefreshServices();
+    BleCharacteristicInfo* first = dev->services[0]->characteristics[0].get();
+    dev->RefreshServices();
+    BleCharacteristicInfo* second = dev->services[0]->characteristics[0].get();
+    ASSERT_NE(first, second);
+    Settle();
+    EXPECT_EQ(LeSimRaiseValueEvent(session, phone.valueHandle, 3, 0, "\1\2\3", 3), 4u);
+    LeSimFlushEvents();
+    const std::vector<Call> calls = host.Calls();
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_EQ(std::count_if(calls.begin(), calls.end(), [&](auto& c) { return c.object == first; }),
+              2);
+    for (BleCharacteristicInfo* info : {first, second}) {
+        EXPECT_EQ(info->characteristic->TakeNotifications(), std::string("\1\2\3\1\2\3", 6));
+    }
+    for (int i = 0; i < 50; ++i) LeSimRaiseValueEvent(session, phone.valueHandle, 3, 0, "ab", 2);
+    dev->GATTSessionClose();
+    const std::size_t delivered = host.Calls().size();
+    LeSimFlushEvents();
+    EXPECT_EQ(host.Calls().size(), delivered);
+}
+
+TEST_F(Device, ValueEventsAreCollectedAndAnnouncedByTheirOwnRules) {
+    DeviceSpec spec;  // one subscription
+    spec.lastAddressByte = 2;
+    spec.properties = LEAPI_PROP_READ | LEAPI_PROP_WRITE | LEAPI_PROP_NOTIFY;
+    const TestDevice test = AddDevice(spec);
+    const auto dev = Create(test);
+    dev->GATTSessionEstablish();
+    const std::uint64_t session = dev->SessionHandle();
+    const auto info = dev->FindService()->FindCharacteristic();
+    Settle();
+    const struct {
+        std::uint32_t event;
+        std::uint64_t otherSession;
+        std::uint16_t otherHandle;
+        std::uint8_t flag;
+        bool appended, told;
+    } rows[] = {
+        {LEAPI_EVENT_CHARACTERISTIC_VALUE, 0, 0, 0, true, true},
+        {LEAPI_EVENT_CHARACTERISTIC_VALUE, 1, 0, 0, false, false},
+        {LEAPI_EVENT_CHARACTERISTIC_VALUE, 0, 1, 0, false, true},
+        {LEAPI_EVENT_CHARACTERISTIC_VALUE, 0, 0, 1, true, false},
+        {LEAPI_EVENT_CHARACTERISTIC_VALUE + 1, 0, 0, 0, false, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(&row - rows);
+        const LeValueEventHeader header{
+            session + row.otherSession, row.flag,
+            static_cast<std::uint16_t>(test.valueHandle + row.otherHandle), 3};
+        std::uint8_t record[sizeof header + 3] = {};
+        std::memcpy(record, &header, sizeof header);
+        std::memcpy(record + sizeof header, "abc", 3);
+        ASSERT_EQ(LeSimRaiseRawValueEvent(session, test.valueHandle, row.event, record,
+                                          sizeof record),
+                  1u);
+        LeSimFlushEvents();
+        EXPECT_EQ(info->characteristic->TakeNotifications(), row.appended ? "abc" : "");
+        const std::vector<Call> calls = host.Calls();
+        ASSERT_EQ(calls.size(), row.told ? 1u : 0u);
+        if (row.told) {
+            EXPECT_TRUE(calls[0].slot == HostEvents::kData && calls[0].object == info.get());
+            EXPECT_TRUE(calls[0].context == Context() &&
+                        calls[0].thread != std::this_thread::get_id());
+        }
+        host.Clear();
+    }
+    // Values add up; the host may take them inside its callback.
+    LeSimRaiseValueEvent(session, test.valueHandle, 1, 1, "abc", 3);
+    host.take = true;
+    LeSimRaiseValueEvent(session, test.valueHandle, 1, 0, "de", 2);
+    LeSimFlushEvents();
+    ASSERT_EQ(host.Calls().size(), 1u);
+    EXPECT_EQ(host.Calls()[0].bytes, "abcde");
+    // A read empties what was collected and hands the stack the record of
+    // the very holder the host reaches; a failed one leaves `out` as it was.
+    LeSimRaiseValueEvent(session, test.valueHandle, 1, 1, "ab", 2);
+    LeSimFlushEvents();
+    Settle();
+    Bytes out{1, 2, 3};
+    LeSimScript("LEAPI_CharacteristicReadLong", LEAPI_ERROR_NOT_PERMITTED, 1);
+    EXPECT_EQ(Outcome([&] { info->ReadLong(out, 1000); }), General(LEAPI_ERROR_NOT_PERMITTED));
+    EXPECT_EQ(out, (Bytes{1, 2, 3}));
+    EXPECT_EQ(info->characteristic->TakeNotifications(), "");
+    ExpectRecords({CheckRecord(LEAPI_ERROR_NOT_PERMITTED, "LEAPI_CharacteristicReadLong")});
+    EXPECT_EQ(Journal().at(0).args[2], reinterpret_cast<std::uintptr_t>(&info->characteristic->value));
+}
+
+// The stack's events racing the host's operations on the same device (meant
+// for the thread sanitizer build, and safe to run in every build).
+TEST_F(Device, EventsRaceOpeningRefreshTransferAndClosing) {
+    const auto dev = Create(phone);  // echoes writes as notifications too
+    host.take = true;
+    LeSimJournalEnable(0);
+    std::atomic<bool> stop{false};
+    std::thread stack([&] {
+        for (unsigned i = 0; !stop; ++i) {
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+            const std::uint64_t session = LeSimSessionOf(phone.id);
+            const LeSessionEstablishedEvent established{session, 5};
+            const LeSessionClosedEvent other{session + 1};
+            if (session == LEAPI_NO_SESSION) continue;
+            if (i % 8 == 0) {
+                LeSimRaiseDeviceEvent(session, LEAPI_EVENT_SESSION_ESTABLISHED, &established,
+                                      sizeof established);
+            } else if (i % 8 == 1) {
+                LeSimRaiseDeviceEvent(session, LEAPI_EVENT_SESSION_CLOSED, &other, sizeof other);
+            } else if (i % 8 == 2) {
+                LeSimRaiseDeviceEvent(session, LEAPI_EVENT_SERVICES_CHANGED, nullptr, 0);
+            } else if (i % 400 == 3) {
+                LeSimDropSession(session);  // event 0x1020
+            } else {
+                LeSimRaiseValueEvent(session, phone.valueHandle, 3, i & 1, "\1\2\3\4", 4);
+            }
+        }
+    });
+    int rounds = 0, completed = 0;
+    Bytes out;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+    while (std::chrono::steady_clock::now() < end) {
+        try {
+            dev->GATTSessionEstablish();
+            dev->RefreshServices();
+            const auto info = dev->FindService()->FindCharacteristic();
+            info->WriteLong({9, 8, 7});
+            info->ReadLong(out, 0);
+            ++completed;
+        } catch (const noxb::BluetoothProvider::BluetoothProviderException&) {
+            // The session went away under the operation: open it again.
+        }
+        dev->GATTSessionClose();
+        ++rounds;
+    }
+    stop = true;
+    stack.join();
+    LeSimFlushEvents();
+    EXPECT_TRUE(rounds > 5 && completed > 0);
+    for (const Call& call : host.Calls()) {
+        ASSERT_TRUE(call.context == Context() && call.thread != std::this_thread::get_id());
+    }
+}
+
+}  // namespace
