@@ -25,15 +25,19 @@ const std::string kConnect = "I BLE_STRING NoxBleProvider::Connect: ";
 const std::string kFind = "I BLE_STRING NoxBleProvider::FindBleDevice: find BLE decvice ";
 const std::string kOwn = "I BLE_STRING BleDevice::RecoveryConnection: ";
 // The stack calls of one refresh of the default phone's services.
-const Lines kRefreshCalls = {
-    "LEAPI_ServicesDiscoveryStartByUUID",        "LEAPI_ServicesDiscoveryGetNext",
-    "LEAPI_ServicesDiscoveryEnd",                "LEAPI_CharacteristicsDiscoveryStartByUUID",
-    "LEAPI_CharacteristicsDiscoveryGetNext",     "LEAPI_CharacteristicsDiscoveryEnd",
-    "LEAPI_CharacteristicNotificationSubscribe", "LEAPI_CharacteristicIndicationSubscribe",
-    "LEAPI_CharacteristicDescriptorsDiscoveryStart",
-    "LEAPI_CharacteristicDescriptorsDiscoveryGetNext",
-    "LEAPI_CharacteristicDescriptorsDiscoveryGetNext", "LEAPI_CharacteristicDescriptorWrite",
-    "LEAPI_CharacteristicDescriptorsDiscoveryEnd"};
+const Lines kRefreshCalls = {"LEAPI_ServicesDiscoveryStartByUUID",
+                             "LEAPI_ServicesDiscoveryGetNext",
+                             "LEAPI_ServicesDiscoveryEnd",
+                             "LEAPI_CharacteristicsDiscoveryStartByUUID",
+                             "LEAPI_CharacteristicsDiscoveryGetNext",
+                             "LEAPI_CharacteristicsDiscoveryEnd",
+                             "LEAPI_CharacteristicNotificationSubscribe",
+                             "LEAPI_CharacteristicIndicationSubscribe",
+                             "LEAPI_CharacteristicDescriptorsDiscoveryStart",
+                             "LEAPI_CharacteristicDescriptorsDiscoveryGetNext",
+                             "LEAPI_CharacteristicDescriptorsDiscoveryGetNext",
+                             "LEAPI_CharacteristicDescriptorWrite",
+                             "LEAPI_CharacteristicDescriptorsDiscoveryEnd"};
 
 Lines Then(Lines calls, const Lines& more) {
     calls.insert(calls.end(), more.begin(), more.end());
@@ -158,9 +162,13 @@ TEST_F(Connect, AndGetRSSITakeAnyNameAsPlainText) {
     Settle();
     const std::wstring wide = sizeof(wchar_t) == 4 ? L"\u0080\U00010000" : L"\u0080\u07FF";
     const std::string utf8 = sizeof(wchar_t) == 4 ? "\xC2\x80\xF0\x90\x80\x80" : "\xC2\x80\xDF\xBF";
-    EXPECT_EQ(Outcome([&] { provider->Connect({wide, L"%s:%n", true, true}); }),
+    EXPECT_EQ(Outcome([&] {
+                  provider->Connect({wide, L"%s:%n", true, true});
+              }),
               "ConnectionFailed");
-    EXPECT_EQ(Outcome([&] { provider->GetRSSI({L"%s%n%s", L"%s:%n", true, true}); }),
+    EXPECT_EQ(Outcome([&] {
+                  provider->GetRSSI({L"%s%n%s", L"%s:%n", true, true});
+              }),
               "ConnectionFailed");
     if (Trace::Available()) {
         EXPECT_EQ(trace.Of({"NoxBleProvider::Connect"}).front(),
@@ -266,7 +274,8 @@ TEST_F(Disconnect, ClosesTheSessionAndForgetsTheHandleWhateverTheStackSays) {
         EXPECT_FALSE(sessionsByAddress.Find(AddressOf(*device)));
         Lines expected = {"I BLE_STRING NoxBleProvider::Disconnect: disconnecting service " +
                           std::to_string(handle)};
-        if (row.record != nullptr) expected.push_back(std::string("E BLE BleDevice::GATTSessionClose: ") + row.record);
+        if (row.record != nullptr)
+            expected.push_back(std::string("E BLE BleDevice::GATTSessionClose: ") + row.record);
         ExpectRecords(expected, {"NoxBleProvider::Disconnect", "BleDevice::GATTSessionClose"});
         EXPECT_EQ(Outcome([&] { provider->Send(handle, {1}); }), "ServiceNotFound");
         if (row.script != 0) LeSimDropSession(session);
@@ -295,19 +304,25 @@ TEST_F(Transfer, AnUnknownHandleFailsWithoutTouchingTheStack) {
         Lines records;
         std::function<void(std::uint32_t)> op;
     } rows[] = {
-        {7, "ServiceNotFound",
+        {7,
+         "ServiceNotFound",
          {"I BLE_STRING NoxBleProvider::Send: sending data by handle 7", looking + "7", notFound},
-         [&](std::uint32_t h) { provider->Send(h, {1, 2}); }},
-        {handle, "ServiceNotFound",
+         [&](std::uint32_t h) {
+             provider->Send(h, {1, 2});
+         }},
+        {handle,
+         "ServiceNotFound",
          {"I BLE_STRING NoxBleProvider::Receive: receiving data by handle " +
               std::to_string(handle),
           looking + std::to_string(handle), notFound},
          [&](std::uint32_t h) { provider->Receive(h, 100, data); }},
-        {4294967295u, "none",
+        {4294967295u,
+         "none",
          {"I BLE_STRING NoxBleProvider::Disconnect: disconnecting service 4294967295",
           "E BLE NoxBleProvider::Disconnect: didn't found BLE service"},
          [&](std::uint32_t h) { provider->Disconnect(h); }},
-        {handle, "none",
+        {handle,
+         "none",
          {"I BLE_STRING NoxBleProvider::Disconnect: disconnecting service " +
               std::to_string(handle),
           "E BLE NoxBleProvider::Disconnect: didn't found BLE service"},
@@ -335,9 +350,9 @@ TEST_F(Transfer, TheRoadOfOneSendThroughARecovery) {
     const std::string failed = Code(LEAPI_ERROR_INVALID_LENGTH);
     // The failed write, the recovery's one refresh, the write again; the
     // session is neither closed nor reopened.
-    EXPECT_EQ(CallsWithResults(), Then(Then({"LEAPI_CharacteristicWriteLong=" + failed},
-                                            kRefreshCalls),
-                                       {"LEAPI_CharacteristicWriteLong"}));
+    EXPECT_EQ(CallsWithResults(),
+              Then(Then({"LEAPI_CharacteristicWriteLong=" + failed}, kRefreshCalls),
+                   {"LEAPI_CharacteristicWriteLong"}));
     const LeSimCall write = JournalOf("LEAPI_CharacteristicWriteLong").at(1);
     EXPECT_EQ(write.args[0], device->SessionHandle());
     EXPECT_EQ(Bytes(write.data + 4, write.data + write.dataLength), data);
@@ -386,7 +401,8 @@ Bytes againWith;
 extern "C" std::uint32_t LEAPI_CharacteristicReadLong(std::uint64_t session, std::uint16_t handle,
                                                       CharacteristicValue* out) {
     using Read = std::uint32_t (*)(std::uint64_t, std::uint16_t, CharacteristicValue*);
-    static const auto real = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "LEAPI_CharacteristicReadLong"));
+    static const auto real =
+        reinterpret_cast<Read>(dlsym(RTLD_NEXT, "LEAPI_CharacteristicReadLong"));
     const std::uint32_t code = real(session, handle, out);
     if (againWith.empty()) return code;
     out->length = static_cast<std::uint16_t>(againWith.size());
@@ -423,7 +439,8 @@ TEST_F(Transfer, AReadPollsUntilDataOrTheTimeOutAndReturnsExactlyTheBytesRead) {
         if (row.againCarries) againWith = five;
 #endif
         if (row.data) LeSimQueueReadValue(phone.id, phone.valueHandle, five.data(), 5);
-        if (row.again != 0) LeSimScript("LEAPI_CharacteristicReadLong", LEAPI_ERROR_AGAIN, row.again);
+        if (row.again != 0)
+            LeSimScript("LEAPI_CharacteristicReadLong", LEAPI_ERROR_AGAIN, row.again);
         Settle();
         Bytes out(20, 0xEE);
         const Timed read = TimedOutcome([&] { provider->Receive(handle, row.timeoutMs, out); });
@@ -544,14 +561,24 @@ TEST_F(Recovery, RetriesAFailedEstablishmentAtOnceAndGivesUpWhenTheRetryFails) {
         double least, most;
         Lines calls, records;
     } rows[] = {
-        {"after a lost link, once", true, 1, "none", 1.9, 6.0,
+        {"after a lost link, once",
+         true,
+         1,
+         "none",
+         1.9,
+         6.0,
          {"LEAPI_CharacteristicWriteLong=" + Code(LEAPI_ERROR_INVALID_SESSION_HANDLE),
           "LEAPI_ServicesDiscoveryStartByUUID=" + Code(LEAPI_ERROR_INVALID_SESSION_HANDLE),
           "LEAPI_GATTSessionClose=" + Code(LEAPI_ERROR_INVALID_SESSION_HANDLE),
           "LEAPI_GATTSessionEstablishEx" + refused, "LEAPI_GATTSessionEstablishEx"},
          {kOwn + "Start Recovery Connection", Pause(0), Failure(0), again, Pause(1),
           kOwn + "Refresg services done, resend the data "}},
-        {"twice", false, 2, "ConnectionFailed", 0.9, 3.0,
+        {"twice",
+         false,
+         2,
+         "ConnectionFailed",
+         0.9,
+         3.0,
          {"LEAPI_CharacteristicWriteLong=" + Code(LEAPI_ERROR_NOT_PERMITTED),
           "LEAPI_ServicesDiscoveryStartByUUID=" + Code(LEAPI_ERROR_NOT_PERMITTED),
           "LEAPI_GATTSessionClose", "LEAPI_GATTSessionEstablishEx" + refused,
@@ -637,7 +664,9 @@ TEST_F(OperationLock, OperationsOfOtherThreadsGiveUpAfterTheirOwnWait) {
 TEST_F(OperationLock, IsFreeAtOnceAfterAnOperationThrew) {
     const std::uint32_t handle = ConnectPhone();
     const std::function<void()> failing[] = {
-        [&] { provider->Connect({L"Nobody", L"00:00:00:00:00:00", true, true}); },
+        [&] {
+            provider->Connect({L"Nobody", L"00:00:00:00:00:00", true, true});
+        },
         [&] {
             LeSimScript("LEAPI_GATTSessionRSSIGet", LEAPI_ERROR_NOT_PERMITTED, 1);
             provider->GetRSSI(EntryOf(phone));
