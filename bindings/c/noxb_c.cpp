@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -57,14 +56,6 @@ noxb_status Guarded(Call&& call) noexcept {
     } catch (...) {
         return Fail(NOXB_GENERAL_FAILURE, "unknown failure");
     }
-}
-
-std::string AddressText(const BleDevice& device) {
-    const std::uint8_t* a = device.deviceInfo.address;
-    char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", a[0], a[1], a[2], a[3], a[4],
-                  a[5]);
-    return text;
 }
 
 // Runs a host's event: nothing it throws unwinds into the stack's thread, and
@@ -121,7 +112,10 @@ struct noxb_provider final : IBleGattEvents {
     }
     void OnDeviceDisconnected(void* /*ctx*/, BleDevice* device) override {
         if (events.device_disconnected == nullptr || device == nullptr) return;
-        RunEvent([&] { events.device_disconnected(events.context, AddressText(*device).c_str()); });
+        RunEvent([&] {
+            events.device_disconnected(events.context,
+                                       AddressText(device->deviceInfo.address).c_str());
+        });
     }
     void OnCharacteristicData(void* /*ctx*/, BleCharacteristicInfo* info) override {
         if (info == nullptr || !info->characteristic || info->device == nullptr) return;
@@ -129,9 +123,9 @@ struct noxb_provider final : IBleGattEvents {
             // Taken, so that the next event of this holder reports only newer bytes.
             const std::string bytes = info->characteristic->TakeNotifications();
             if (bytes.empty() || events.characteristic_data == nullptr) return;
-            events.characteristic_data(events.context, AddressText(*info->device).c_str(),
-                                       reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                       bytes.size());
+            events.characteristic_data(
+                events.context, AddressText(info->device->deviceInfo.address).c_str(),
+                reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
         });
     }
 

@@ -1,6 +1,7 @@
 #include "hosttext.h"
 
 #include <cstdint>
+#include <cstdio>
 
 std::string ToUtf8(const std::wstring& text) {
     std::string out;
@@ -53,4 +54,11 @@ std::wstring FromUtf8(const std::string& text) {
         }
     }
     return out;
+}
+
+std::string AddressText(const std::uint8_t* address) {
+    char text[18];
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", address[0], address[1],
+                  address[2], address[3], address[4], address[5]);
+    return text;
 }

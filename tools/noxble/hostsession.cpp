@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "hosttext.h"
 #include "output.h"
 
 #if defined(_WIN32)
@@ -20,13 +21,6 @@
 #endif
 
 namespace {
-
-std::string AddressText(const std::uint8_t* address) {
-    char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", address[0], address[1],
-                  address[2], address[3], address[4], address[5]);
-    return text;
-}
 
 // "scanning... 1.4 s" on stderr while a scan runs, when stderr is a terminal.
 class Progress {

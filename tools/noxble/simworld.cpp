@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "hosttext.h"
 #include "output.h"
 
 #if defined(_WIN32)
@@ -32,11 +33,7 @@ Function StackFunction(const char* name) {
 }
 
 std::wstring AddressOf(const LeDeviceRecord& record) {
-    char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", record.address[0],
-                  record.address[1], record.address[2], record.address[3], record.address[4],
-                  record.address[5]);
-    return FromUtf8(text);
+    return FromUtf8(AddressText(record.address));
 }
 
 std::wstring NameOf(const LeDeviceRecord& record) {
