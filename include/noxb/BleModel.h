@@ -135,12 +135,16 @@ class BleDevice {
     void SetSession(std::uint64_t session);
     void Retire(std::shared_ptr<void> replaced);
 
-    // Guards sessionHandle, sessionExtra, refreshNeeded and linkLost, which
+    // Guards sessionHandle, sessionExtra, refreshNeeded, linkLost and
+    // openedSession, which
     // the stack's callback thread writes while host operations run.
     mutable std::mutex sessionGuard;
     // A session ended by a lost link (event 0x1020) is forgotten without a
     // close, so the stack may call this device back as long as it lives.
     bool linkLost = false;
+    // The session this device opened or adopted: the only one whose close
+    // ends the stack's callbacks to it. An event can name another handle.
+    std::uint64_t openedSession = kNoSession;
     // Services and characteristics replaced by a refresh: earlier
     // subscriptions still name them, so they live until the session closes.
     std::vector<std::shared_ptr<void>> retired;

@@ -59,6 +59,7 @@ void BleDevice::GATTSessionEstablish() {
             std::lock_guard<std::mutex> hold(sessionGuard);
             sessionHandle = session;
             sessionExtra = extra;
+            openedSession = session;
         }
         // The stack may call this device and its objects back until the
         // session is closed, whoever else holds the device.
@@ -70,7 +71,11 @@ void BleDevice::GATTSessionEstablish() {
         // adopt the one an earlier opening recorded for the address.
         if (SessionHandle() != kNoSession) return;
         if (auto known = sessionsByAddress.Find(AddressOf(*this))) {
-            SetSession(*known);
+            {
+                std::lock_guard<std::mutex> hold(sessionGuard);
+                sessionHandle = *known;
+                openedSession = *known;
+            }
             // Its refresh subscribes this device's objects on that session
             // too: they must live until it is closed, as after an opening.
             callbackHolders.Hold(self.lock());
@@ -84,10 +89,12 @@ void BleDevice::GATTSessionEstablish() {
 
 void BleDevice::GATTSessionClose() {
     std::uint64_t session;
+    std::uint64_t opened;
     bool lost;
     {
         std::lock_guard<std::mutex> hold(sessionGuard);
         session = sessionHandle;
+        opened = openedSession;
         lost = linkLost;
     }
     const std::uint32_t code = LEAPI_GATTSessionClose(session);
@@ -96,10 +103,17 @@ void BleDevice::GATTSessionClose() {
     // Only when the stack has let go of every session of this device does it
     // call nothing back any more. A refused close leaves the session open, and
     // one forgotten on a lost link is never closed: what their callbacks name
-    // must stay.
-    const bool letGo = !lost && session != kNoSession &&
+    // must stay, and so must they when the handle closed is not the one this
+    // device opened (an event may have named another).
+    const bool letGo = !lost && session != kNoSession && session == opened &&
                        (code == LEAPI_SUCCESS || code == LEAPI_ERROR_INVALID_SESSION_HANDLE);
-    if (letGo) retired.clear();
+    if (letGo) {
+        {
+            std::lock_guard<std::mutex> hold(sessionGuard);
+            openedSession = kNoSession;
+        }
+        retired.clear();
+    }
     if (code == LEAPI_ERROR_INVALID_SESSION_HANDLE) {
         NOXB_LOG(LogLevel::Error, kModuleBle, "BleDevice::GATTSessionClose",
                  "Failed close GATTSession with error LEAPI_ERROR_INVALID_SESSION_HANDLE");

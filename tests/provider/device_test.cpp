@@ -101,14 +101,18 @@ TEST_F(Device, EventsChangeTheSessionAndReachTheHostOnTheStacksThread) {
 }
 
 // The stack keeps a lost link's session callback until that handle is
-// closed, which the device, having forgotten the handle, never does; and a
-// refused close leaves its session open: what their callbacks name (the
-// device, and the objects an earlier refresh replaced) must stay alive.
+// closed, which the device, having forgotten the handle, never does; a
+// refused close leaves its session open, and so does the close of another
+// handle an event named: what their callbacks name (the device, and the
+// objects an earlier refresh replaced) must stay alive.
 TEST_F(Device, WhatTheStacksLateCallbacksNameOutlivesTheHostsReferences) {
-    for (const bool lost : {false, true}) {
-        SCOPED_TRACE(lost ? "lost link" : "refused close");
+    enum Ending { kLost, kRefused, kRenamed };
+    for (const Ending ending : {kLost, kRefused, kRenamed}) {
+        SCOPED_TRACE(ending == kLost      ? "lost link"
+                     : ending == kRefused ? "refused close"
+                                          : "renamed");
         DeviceSpec spec;
-        spec.lastAddressByte = lost ? 5 : 6;
+        spec.lastAddressByte = static_cast<std::uint8_t>(5 + ending);
         const TestDevice test = AddDevice(spec);
         auto dev = Create(test);
         dev->GATTSessionEstablish();
@@ -116,12 +120,17 @@ TEST_F(Device, WhatTheStacksLateCallbacksNameOutlivesTheHostsReferences) {
         LeSimFlushEvents();
         dev->RefreshServices();
         dev->RefreshServices();
-        if (lost) {
+        if (ending == kLost) {
             ASSERT_EQ(LeSimDropSession(session), 0u);
             LeSimFlushEvents();
             EXPECT_EQ(sessionsByAddress.Size(), 0u);
-        } else {
+        } else if (ending == kRefused) {
             LeSimScript("LEAPI_GATTSessionClose", LEAPI_ERROR_NOT_PERMITTED, 1);
+            dev->GATTSessionClose();
+            ASSERT_EQ(LeSimSessionOf(test.id), session);
+        } else {  // the close meets a handle the stack does not know
+            const LeSessionEstablishedEvent other{session + 100, 0};
+            Raise(session, LEAPI_EVENT_SESSION_ESTABLISHED, &other, sizeof other);
             dev->GATTSessionClose();
             ASSERT_EQ(LeSimSessionOf(test.id), session);
         }
@@ -129,7 +138,7 @@ TEST_F(Device, WhatTheStacksLateCallbacksNameOutlivesTheHostsReferences) {
         dev.reset();
         Settle();
         const std::uint32_t queued = LeSimRaiseValueEvent(session, test.valueHandle, 3, 0, "v", 1);
-        if (!lost) {
+        if (ending != kLost) {
             EXPECT_EQ(queued, 4u);  // both refreshes' subscriptions, both kinds
         }
         Raise(session, LEAPI_EVENT_SERVICES_CHANGED);
