@@ -302,7 +302,11 @@ TEST_F(Device, ReplacedCharacteristicsStillDeliverAndNothingComesAfterTheClose) 
         EXPECT_EQ(info->characteristic->TakeNotifications(), std::string("\1\2\3\1\2\3", 6));
     }
     for (int i = 0; i < 50; ++i) LeSimRaiseValueEvent(session, phone.valueHandle, 3, 0, "ab", 2);
+    const std::weak_ptr<BleService> replaced = dev->services[0];
+    dev->RefreshServices();
+    EXPECT_FALSE(replaced.expired());
     dev->GATTSessionClose();
+    EXPECT_TRUE(replaced.expired());  // nothing calls it back any more
     const std::size_t delivered = host.Calls().size();
     LeSimFlushEvents();
     EXPECT_EQ(host.Calls().size(), delivered);

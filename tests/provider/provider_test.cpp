@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <thread>
+#include <utility>
 
 #if !defined(_WIN32)
 #include <dlfcn.h>
@@ -365,15 +366,16 @@ TEST_F(Transfer, AWriteCarriesAtMost512Bytes) {
 }
 
 #if !defined(_WIN32)
-// While set, the next long read answers "again" with these bytes in the record.
+// While set, the next long read answers `carrierCode` with these bytes in the record.
 Bytes againWith;
+std::uint32_t carrierCode = LEAPI_ERROR_AGAIN;
 #endif
 
 }  // namespace
 
 #if !defined(_WIN32)
 // Stands in front of the stack's long read in this executable: the
-// simulated stack never answers "again" with data.
+// simulated stack never answers "again", or a refusal, with data.
 extern "C" std::uint32_t LEAPI_CharacteristicReadLong(std::uint64_t session, std::uint16_t handle,
                                                       CharacteristicValue* out) {
     using Read = std::uint32_t (*)(std::uint64_t, std::uint16_t, CharacteristicValue*);
@@ -384,7 +386,7 @@ extern "C" std::uint32_t LEAPI_CharacteristicReadLong(std::uint64_t session, std
     out->length = static_cast<std::uint16_t>(againWith.size());
     std::memcpy(out->data, againWith.data(), againWith.size());
     againWith.clear();
-    return LEAPI_ERROR_AGAIN;
+    return std::exchange(carrierCode, LEAPI_ERROR_AGAIN);
 }
 #endif
 
@@ -427,6 +429,14 @@ TEST_F(Transfer, AReadPollsUntilDataOrTheTimeOutAndReturnsExactlyTheBytesRead) {
         EXPECT_TRUE(calls >= row.fewestCalls && calls <= row.mostCalls) << calls;
         LeSimClearScripts();
     }
+#if !defined(_WIN32)
+    // A refusal is a failure even when the record carries data.
+    againWith = five;
+    carrierCode = LEAPI_ERROR_NOT_PERMITTED;
+    Bytes out;
+    EXPECT_EQ(Outcome([&] { device->FindService()->FindCharacteristic()->ReadLong(out, 1000); }),
+              General(LEAPI_ERROR_NOT_PERMITTED));
+#endif
 }
 
 TEST_F(Transfer, ServicesChangedMakesTheNextTransferRediscoverFirst) {
