@@ -86,6 +86,7 @@ TEST(Trace, EventsAreFiveTerminatedStringsInOrderUnderTheirDescriptor) {
         const EVENT_DESCRIPTOR d = OnlyEvent(capture).descriptor;
         EXPECT_TRUE(d.Id == 2012 - level && d.Level == 4 - level) << level;
         EXPECT_TRUE(d.Channel == 17 && d.Keyword == kKeyword) << level;
+        EXPECT_TRUE(d.Version == 0 && d.Opcode == 0 && d.Task == 0) << level;
     }
     capture.Clear();
     KorvelLoggerBle::Instance()->Log(LogLevel::Error, "BLE", "NoxBleProvider::Connect",

@@ -39,6 +39,7 @@ TEST_F(Device, OpensKeepsAdoptsOrReportsASessionWithOneTableEntryPerAddress) {
     const auto later = Create(phone);  // not held, but in the table: adopted
     later->GATTSessionEstablish();
     EXPECT_EQ(later->SessionHandle(), session);
+    EXPECT_EQ(callbackHolders.Size(), 3u);  // held for that session's callbacks too
     EXPECT_TRUE(trace.Messages().empty());
     sessionsByAddress.Erase(AddressOf(*a));  // neither
     const auto third = Create(phone);
@@ -166,7 +167,11 @@ TEST_F(Device, ARefreshFindsSubscribesAndSwitchesOnAndLookupsThenAskNothing) {
                     subscribe.args[1] == phone.valueHandle);
         EXPECT_EQ(subscribe.args[3], reinterpret_cast<std::uintptr_t>(info));
     }
-    EXPECT_EQ(LeSimDescriptorValue(phone.id, phone.descriptorHandles[1]), 1u);
+    const LeSimCall write = JournalOf("LEAPI_CharacteristicDescriptorWrite").at(0);
+    const std::uint16_t cccd = phone.descriptorHandles[1];
+    EXPECT_EQ(Bytes(write.data, write.data + write.dataLength),
+              (Bytes{static_cast<std::uint8_t>(cccd), static_cast<std::uint8_t>(cccd >> 8), 2, 0, 1,
+                     0}));  // the handle, the length, notifications on
     ExpectRecords({kStart, kStrat, kCount + "2",
                    "I BLE_STRING BleDevice::RefreshServices: RefreshServices end"});
     Settle();
@@ -280,6 +285,8 @@ TEST_F(Device, LookupsCompareTheUuidsAndThrowWithoutRecordsWhenNothingMatches) {
     }
     EXPECT_EQ(service->FindCharacteristic(), service->characteristics[2]);
     EXPECT_TRUE(Journal().empty() && trace.Messages().empty());
+    const BleCharacteristic given(9, Bytes(600, 7));  // a holder made with a value keeps 512 bytes
+    EXPECT_TRUE(given.value.handle == 9 && given.value.length == 512 && given.value.data[511] == 7);
 }
 
 TEST_F(Device, ReplacedCharacteristicsStillDeliverAndNothingComesAfterTheClose) {
