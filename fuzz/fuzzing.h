@@ -1,7 +1,7 @@
 // What the fuzz targets share, included by each target's one source file:
 // the input, a fresh simulated world with phones, provider calls that may
-// only fail with the provider's exception family, a second thread, and the
-// checks after every input. The targets run on virtual time
+// only fail with the provider's exception family, and the checks after every
+// input. The targets run on virtual time
 // (virtualclock.cpp) and the stack's callbacks arrive only when a target
 // pumps them, so that an input replays exactly.
 #ifndef NOXB_FUZZ_FUZZING_H
@@ -12,19 +12,28 @@
 #include <noxb/Exceptions.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "blegattwrapper/noxbleprovider.h"
 #include "blegattwrapper/sessiontable.h"
 #include "textutil/bleaddress.h"
+
+// The address sanitizer's settings for the targets, which make an input
+// several times cheaper: a quarantine that still holds far more than one
+// input frees, no filling of new blocks, short allocation stacks. ASAN_OPTIONS
+// overrides them (malloc_context_size=30 replays a finding with whole stacks).
+extern "C" const char* __asan_default_options() {
+    return "quarantine_size_mb=16:max_malloc_fill_size=0:malloc_context_size=4";
+}
+
+// virtualclock.cpp: whether any thread holds the lock the module waited for
+// last since ForgetLastLock.
+bool LastLockHeld();
+void ForgetLastLock();
 
 namespace fuzz {
 
@@ -65,16 +74,23 @@ class Input {
     std::size_t size, at = 0;
 };
 
-// An empty world with instant discovery and pumped delivery, and the
-// module's process-wide tables emptied of what the last input's stack (reset
-// now) left there.
-inline void FreshWorld() {
+// An empty world, and the module's process-wide tables emptied of what the
+// stack (reset now) left there. An input ends with one too: what it made is
+// freed by itself, so that libFuzzer sees as many frees as allocations and
+// leaves its leak check (a second run) to inputs that leak.
+inline void EmptyWorld() {
     LeSimReset();
+    callbackHolders.ReleaseAll();
+    sessionsByAddress.Clear();
+}
+
+// With instant discovery, pumped delivery and no journal.
+inline void FreshWorld() {
+    EmptyWorld();
     LeSimSetDiscoveryPace(0);
     LeSimJournalEnable(0);
     LeSimSetPumpedDelivery(1);
-    callbackHolders.ReleaseAll();
-    sessionsByAddress.Clear();
+    ForgetLastLock();
 }
 
 // Runs the next `count` callbacks the stack queued; 0: every one.
@@ -116,7 +132,8 @@ inline Phone AddPhone(std::uint8_t lastAddressByte, bool dataService) {
 
 // A provider call: whether it returned. Anything thrown outside the provider's
 // family is a finding.
-inline bool Call(const std::function<void()>& call) {
+template <class F>
+bool Call(const F& call) {
     try {
         call();
         return true;
@@ -140,59 +157,12 @@ class Events final : public IBleGattEvents {
     std::atomic<unsigned> values{0};
 };
 
-// A thread of the targets' own, kept for the whole run (one per input would
-// cost more than the input): Start hands it a call, Wait waits for its end.
-class OtherThread {
-  public:
-    static OtherThread& Get() {
-        static OtherThread* const other = new OtherThread;  // never joined
-        return *other;
-    }
-    void Start(std::function<void()> next) {
-        std::lock_guard<std::mutex> hold(guard);
-        call = std::move(next);
-        changed.notify_all();
-    }
-    void Wait() {
-        std::unique_lock<std::mutex> hold(guard);
-        changed.wait(hold, [&] { return !call; });
-    }
-
-  private:
-    OtherThread() {
-        std::thread([this] {
-            std::unique_lock<std::mutex> hold(guard);
-            for (;;) {
-                changed.wait(hold, [&] { return static_cast<bool>(call); });
-                hold.unlock();
-                call();
-                hold.lock();
-                call = nullptr;
-                changed.notify_all();
-            }
-        }).detach();
-    }
-    std::mutex guard;
-    std::condition_variable changed;
-    std::function<void()> call;
-};
-
-// After an input: the operation lock is free for another thread (its wait
-// gives up at once on virtual time, so a held lock fails the call), and once
+// After an input: the operation lock is free for another thread, and once
 // the provider is gone nothing it made is left.
 inline void Finish(std::unique_ptr<NoxBleProvider>& provider, const std::vector<Phone>& phones) {
     LeSimClearScripts();
     LeSimFlushEvents();
-    OtherThread::Get().Start([&] {
-        try {
-            provider->Send(7, {1});  // no connection has handle 7
-        } catch (const noxb::BluetoothProvider::ProviderServiceNotFoundException&) {
-            return;
-        } catch (...) {
-        }
-        Fail("the operation lock was held after the input");
-    });
-    OtherThread::Get().Wait();
+    if (LastLockHeld()) Fail("the operation lock was held after the input");
     std::vector<std::weak_ptr<BleDevice>> devices;
     for (const Phone& phone : phones) devices.push_back(provider->FindBleDevice(phone.entry));
     provider.reset();
@@ -200,6 +170,7 @@ inline void Finish(std::unique_ptr<NoxBleProvider>& provider, const std::vector<
     for (const auto& device : devices) {
         if (!device.expired()) Fail("a device outlived its provider");
     }
+    EmptyWorld();
 }
 
 }  // namespace fuzz
