@@ -162,6 +162,7 @@ class Events final : public IBleGattEvents {
 inline void Finish(std::unique_ptr<NoxBleProvider>& provider, const std::vector<Phone>& phones) {
     LeSimClearScripts();
     LeSimFlushEvents();
+    Call([&] { provider->Send(7, {1}); });  // a handle never given: takes the lock
     if (LastLockHeld()) Fail("the operation lock was held after the input");
     std::vector<std::weak_ptr<BleDevice>> devices;
     for (const Phone& phone : phones) devices.push_back(provider->FindBleDevice(phone.entry));
