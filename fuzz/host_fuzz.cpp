@@ -36,7 +36,6 @@ struct Host {
     fuzz::Phone phone, plain;  // with and without the data service
     std::mutex guard;
     std::vector<std::uint32_t> handles = {0, 7};
-    fuzz::Bytes received;  // one per thread would do; each Receive replaces it
 };
 
 std::wstring Units(fuzz::Input& in) {
@@ -128,38 +127,24 @@ void Run(Host& host, const HostCall& call) {
             case kSend:
                 provider.Send(call.handle, call.data);
                 break;
-            case kReceive:
-                provider.Receive(call.handle, call.number, host.received);
+            case kReceive: {
+                thread_local fuzz::Bytes received;
+                provider.Receive(call.handle, call.number, received);
                 break;
+            }
             case kRssi:
                 provider.GetRSSI(call.entry);
                 break;
-            case kSlot:
-                switch (call.number % 8) {
-                    case 0:
-                        provider.Reserved2();
-                        break;
-                    case 1:
-                        provider.Reserved7();
-                        break;
-                    case 2:
-                        provider.Reserved9();
-                        break;
-                    case 3:
-                        provider.Reserved10(nullptr, &host, nullptr);
-                        break;
-                    case 4:
-                        provider.Reserved11(&host, nullptr, &host);
-                        break;
-                    case 5:
-                        provider.Reserved12();
-                        provider.Reserved13();
-                        break;
-                    default:
-                        provider.Reserved14();
-                        provider.Reserved15();
-                        break;
-                }
+            case kSlot:  // every reserved slot, none of which does anything
+                provider.Reserved2();
+                provider.Reserved7();
+                provider.Reserved9();
+                provider.Reserved10(nullptr, &host, nullptr);
+                provider.Reserved11(&host, nullptr, &host);
+                provider.Reserved12();
+                provider.Reserved13();
+                provider.Reserved14();
+                provider.Reserved15();
                 break;
             case kStack:
                 if (call.number < 16) LeSimDropSession(LeSimSessionOf(host.phone.id));
