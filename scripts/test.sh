@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds every configuration and runs every test: native Linux, the address+
 # undefined and thread sanitizer builds, the Windows x64 cross build under
-# Wine, the formatting check, clang-tidy and the fuzz targets (each for
-# NOXB_FUZZ_SECONDS, 60 by default). Installs missing Debian packages first.
+# Wine, the formatting check, clang-tidy and the fuzz targets (the corpora
+# replayed, then each for NOXB_FUZZ_SECONDS, 60 by default). Installs
+# missing Debian packages first.
 #
 #   scripts/test.sh                 everything
 #   scripts/test.sh linux windows   only the named configurations
@@ -58,21 +59,31 @@ check_tidy() {
   return "${PIPESTATUS[1]}"
 }
 
-# Builds the fuzz targets and runs each from a copy of its seed corpus, two at
-# a time; what they find stays out of the repository. Findings and the
-# inputs behind them land in build/fuzz.
+# Builds the fuzz targets, replays every input of the checked-in corpora once
+# (regressions included), then runs each target from a copy of its corpus,
+# two at a time; what they find stays out of the repository. Findings and
+# the inputs behind them land in build/fuzz. fuzz/campaign.sh runs longer
+# and merges what it finds.
 run_fuzzers() {
+  local targets=(scan events operations host)
   echo "=== fuzz: configure and build"
   cmake --preset fuzz >/dev/null &&
-    cmake --build --preset fuzz -j 2 --target fuzz_scan fuzz_events fuzz_operations || return 1
-  local seconds="${NOXB_FUZZ_SECONDS:-60}" work rc
+    cmake --build --preset fuzz -j 2 --target "${targets[@]/#/fuzz_}" || return 1
+  local seconds="${NOXB_FUZZ_SECONDS:-60}" work rc t
+  echo "=== fuzz: the checked-in corpora, every input once"
+  for t in "${targets[@]}"; do
+    build/fuzz/bin/fuzz_$t -artifact_prefix=build/fuzz/ fuzz/corpus/$t/* >build/fuzz/$t-replay.log 2>&1 ||
+      { tail -n 60 build/fuzz/$t-replay.log; echo "fuzz_$t: replay FAILED"; return 1; }
+    echo "fuzz_$t: $(ls fuzz/corpus/$t | wc -l) inputs replayed"
+  done
   work=$(mktemp -d) && cp -r fuzz/corpus/. "$work" || return 1
   echo "=== fuzz: each target for $seconds s, two at a time"
-  printf '%s\n' scan events operations | xargs -P 2 -I{} sh -c "
+  printf '%s\n' "${targets[@]}" | xargs -P 2 -I{} sh -c "
     log=build/fuzz/{}.log
     if build/fuzz/bin/fuzz_{} -max_total_time=$seconds -timeout=30 -print_final_stats=1 \
          -artifact_prefix=build/fuzz/ $work/{} >\$log 2>&1; then
       echo fuzz_{}: \$(sed -n 's/^stat::number_of_executed_units: *//p' \$log) executions, \
+        \$(sed -n 's/^stat::average_exec_per_sec: *//p' \$log) per second, \
         \$(ls $work/{} | wc -l) inputs in the corpus
     else
       tail -n 60 \$log; echo fuzz_{}: FAILED; exit 1

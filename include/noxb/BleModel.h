@@ -134,13 +134,16 @@ class BleDevice {
     BleDevice(const LeDeviceRecord& record, IBleGattEvents* sink, void* context);
     void SetSession(std::uint64_t session);
     void Retire(std::shared_ptr<void> replaced);
+    // Before `next` becomes the opened session, with sessionGuard held.
+    void KeepUnclosedLocked(std::uint64_t next);
 
     // Guards sessionHandle, sessionExtra, refreshNeeded, linkLost and
     // openedSession, which
     // the stack's callback thread writes while host operations run.
     mutable std::mutex sessionGuard;
-    // A session ended by a lost link (event 0x1020) is forgotten without a
-    // close, so the stack may call this device back as long as it lives.
+    // A session ended by a lost link (event 0x1020), or replaced before it
+    // was closed, is forgotten without a close, so the stack may call this
+    // device back as long as it lives.
     bool linkLost = false;
     // The session this device opened or adopted: the only one whose close
     // ends the stack's callbacks to it. An event can name another handle.

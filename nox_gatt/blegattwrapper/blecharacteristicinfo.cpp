@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <thread>
 #include <utility>
 
 #include "bleexception.h"
@@ -67,7 +66,7 @@ void BleCharacteristicInfo::ReadLong(std::vector<std::uint8_t>& out, std::int64_
         const std::uint32_t code = LEAPI_CharacteristicReadLong(
             device->SessionHandle(), characteristicRecord.valueHandle, &record);
         if (code == LEAPI_SUCCESS && record.length != 0) break;
-        if (code == LEAPI_SUCCESS) std::this_thread::sleep_for(kEmptyReadPause);
+        if (code == LEAPI_SUCCESS) Pause(kEmptyReadPause);
         // "Again" is not an error: ask once more at once.
         if (code != LEAPI_ERROR_AGAIN) {
             CheckLeapiReturnCode(static_cast<int>(code), "LEAPI_CharacteristicReadLong");

@@ -59,6 +59,7 @@ void BleDevice::GATTSessionEstablish() {
             std::lock_guard<std::mutex> hold(sessionGuard);
             sessionHandle = session;
             sessionExtra = extra;
+            KeepUnclosedLocked(session);
             openedSession = session;
         }
         // The stack may call this device and its objects back until the
@@ -74,6 +75,7 @@ void BleDevice::GATTSessionEstablish() {
             {
                 std::lock_guard<std::mutex> hold(sessionGuard);
                 sessionHandle = *known;
+                KeepUnclosedLocked(*known);
                 openedSession = *known;
             }
             // Its refresh subscribes this device's objects on that session
@@ -85,6 +87,13 @@ void BleDevice::GATTSessionEstablish() {
     NOXB_LOG(LogLevel::Error, kModuleBle, "BleDevice::GATTSessionEstablish",
              "connection to device failed, couldn't establish session with device");
     throw NoxBleProviderGeneralException(static_cast<int>(code));
+}
+
+void BleDevice::KeepUnclosedLocked(std::uint64_t next) {
+    // The session opened before was never closed (its link was lost before
+    // the event said so, or its close was refused): the stack may still call
+    // it back, so it counts as one forgotten on a lost link.
+    if (openedSession != kNoSession && openedSession != next) linkLost = true;
 }
 
 void BleDevice::GATTSessionClose() {

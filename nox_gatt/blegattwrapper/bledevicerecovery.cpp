@@ -4,9 +4,9 @@
 
 #include <chrono>
 #include <string>
-#include <thread>
 
 #include "logging/log.h"
+#include "systemclock.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ bool BleDevice::RecoveryConnection() {
     LogRecovery("Start Recovery Connection");
     for (int attempt = 0; attempt < kRecoveryAttempts; ++attempt) {
         LogRecovery("RefreshServices, attempt no. " + std::to_string(attempt) + " sleep for 1 sec");
-        std::this_thread::sleep_for(kRecoveryPause);
+        Pause(kRecoveryPause);
         try {
             RefreshServices();
             LogRecovery("Refresg services done, resend the data ");

@@ -4,7 +4,6 @@
 #include <noxb/BleModel.h>
 
 #include <chrono>
-#include <thread>
 
 #include "bleexception.h"
 #include "systemclock.h"
@@ -37,7 +36,7 @@ std::vector<std::shared_ptr<BleDevice>> LeStackApi::DevicesDiscovery(std::uint8_
     std::uint32_t code = LEAPI_DevicesDiscoveryStart(durationSeconds, flags, &handle);
     // A busy radio is the one answer worth waiting for.
     while (code == LEAPI_ERROR_BUSY && SystemTimeTicks() - t0 < kStartRetryWindowTicks) {
-        std::this_thread::sleep_for(kStartRetryPause);
+        Pause(kStartRetryPause);
         code = LEAPI_DevicesDiscoveryStart(durationSeconds, flags, &handle);
     }
     if (code != LEAPI_SUCCESS) return {};

@@ -7,12 +7,11 @@
 
 #include "logging/log.h"
 #include "noxbleprovider.h"
-#include "operationlock.h"
+#include "systemclock.h"
 #include "textutil/utf8.h"
 
 NoxBleProvider::OperationGuard NoxBleProvider::TakeOperationLock(int waits) {
-    const auto deadline = std::chrono::steady_clock::now() + waits * kLockTimeout;
-    if (!TryLockUntil(operationLock, deadline))
+    if (!TryLockFor(operationLock, waits * kLockTimeout))
         return OperationGuard(operationLock, std::defer_lock);
     return OperationGuard(operationLock, std::adopt_lock);
 }

@@ -237,6 +237,12 @@ LEAPI_API uint32_t LeSimRaiseStackEvent(uint32_t event, const void* data, uint32
 
 LEAPI_API void LeSimFlushEvents(void) { Stack::Instance().dispatcher.Flush(); }
 
+LEAPI_API void LeSimSetPumpedDelivery(int on) { Stack::Instance().dispatcher.SetPumped(on != 0); }
+
+LEAPI_API uint32_t LeSimPumpEvents(uint32_t most) {
+    return Stack::Instance().dispatcher.Pump(most);
+}
+
 LEAPI_API uint64_t LeSimDeliveredEventCount(void) {
     return Stack::Instance().dispatcher.Delivered();
 }

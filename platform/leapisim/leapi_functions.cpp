@@ -35,9 +35,9 @@ leapisim::Device* SessionDevice(Stack& s, std::uint64_t session, std::uint32_t* 
     return s.FindDevice(sess->device);
 }
 
-template <class Record>
-std::uint32_t GetNext(Fn fn, leapisim::DiscoveryTable<Record> Stack::*table, std::uint64_t handle,
-                      Record* out) {
+template <class Record, class Item>
+std::uint32_t GetNext(Fn fn, leapisim::DiscoveryTable<Record, Item> Stack::*table,
+                      std::uint64_t handle, Record* out) {
     Stack& s = Stack::Instance();
     Lock lock(s.mutex);
     std::uint32_t rc = s.Begin(fn, true);
@@ -47,8 +47,9 @@ std::uint32_t GetNext(Fn fn, leapisim::DiscoveryTable<Record> Stack::*table, std
     return rc;
 }
 
-template <class Record>
-std::uint32_t End(Fn fn, leapisim::DiscoveryTable<Record> Stack::*table, std::uint64_t handle) {
+template <class Record, class Item>
+std::uint32_t End(Fn fn, leapisim::DiscoveryTable<Record, Item> Stack::*table,
+                  std::uint64_t handle) {
     Stack& s = Stack::Instance();
     Lock lock(s.mutex);
     std::uint32_t rc = s.Begin(fn, true);
@@ -122,9 +123,9 @@ LEAPI_API uint32_t LEAPI_DevicesDiscoveryStart(uint8_t seconds, uint8_t flags, u
     std::uint32_t rc = s.Begin(Fn::DevicesDiscoveryStart, true);
     if (rc == 0 && handle == nullptr) rc = LEAPI_ERROR_INVALID_PARAMETER;
     if (rc == 0) {
-        std::vector<LeDeviceRecord> found;
+        std::vector<const LeDeviceRecord*> found;
         for (const auto& d : s.devices) {
-            if (!d->removed && (d->discoveryFlags & flags) != 0) found.push_back(d->record);
+            if (!d->removed && (d->discoveryFlags & flags) != 0) found.push_back(&d->record);
         }
         const std::uint64_t epoch = s.epoch;
         const std::uint64_t ms = std::uint64_t{seconds} * s.msPerSecond;

@@ -105,14 +105,16 @@ TEST_F(Device, EventsChangeTheSessionAndReachTheHostOnTheStacksThread) {
 // The stack keeps a lost link's session callback until that handle is
 // closed, which the device, having forgotten the handle, never does; a
 // refused close leaves its session open, and so does the close of another
-// handle an event named: what their callbacks name (the device, and the
-// objects an earlier refresh replaced) must stay alive.
+// handle an event named or of a session opened before the lost link's event
+// came: what their callbacks name (the device, and the objects an earlier
+// refresh replaced) must stay alive.
 TEST_F(Device, WhatTheStacksLateCallbacksNameOutlivesTheHostsReferences) {
-    enum Ending { kLost, kRefused, kRenamed };
-    for (const Ending ending : {kLost, kRefused, kRenamed}) {
+    enum Ending { kLost, kRefused, kRenamed, kReopened };
+    for (const Ending ending : {kLost, kRefused, kRenamed, kReopened}) {
         SCOPED_TRACE(ending == kLost      ? "lost link"
                      : ending == kRefused ? "refused close"
-                                          : "renamed");
+                     : ending == kRenamed ? "renamed"
+                                          : "reopened");
         DeviceSpec spec;
         spec.lastAddressByte = static_cast<std::uint8_t>(5 + ending);
         const TestDevice test = AddDevice(spec);
@@ -130,17 +132,26 @@ TEST_F(Device, WhatTheStacksLateCallbacksNameOutlivesTheHostsReferences) {
             LeSimScript("LEAPI_GATTSessionClose", LEAPI_ERROR_NOT_PERMITTED, 1);
             dev->GATTSessionClose();
             ASSERT_EQ(LeSimSessionOf(test.id), session);
-        } else {  // the close meets a handle the stack does not know
+        } else if (ending == kRenamed) {  // the close meets a handle the stack does not know
             const LeSessionEstablishedEvent other{session + 100, 0};
             Raise(session, LEAPI_EVENT_SESSION_ESTABLISHED, &other, sizeof other);
             dev->GATTSessionClose();
             ASSERT_EQ(LeSimSessionOf(test.id), session);
+        } else {  // values and the lost link's event wait while another session opens and closes
+            LeSimSetPumpedDelivery(1);
+            EXPECT_EQ(LeSimRaiseValueEvent(session, test.valueHandle, 3, 0, "v", 1), 4u);
+            EXPECT_EQ(LeSimDropSession(session), 0u);
+            dev->GATTSessionEstablish();
+            dev->RefreshServices();
+            dev->GATTSessionClose();
+            LeSimSetPumpedDelivery(0);
+            LeSimFlushEvents();
         }
         dev->GATTSessionClose();
         dev.reset();
         Settle();
         const std::uint32_t queued = LeSimRaiseValueEvent(session, test.valueHandle, 3, 0, "v", 1);
-        if (ending != kLost) {
+        if (ending == kRefused || ending == kRenamed) {
             EXPECT_EQ(queued, 4u);  // both refreshes' subscriptions, both kinds
         }
         Raise(session, LEAPI_EVENT_SERVICES_CHANGED);

@@ -22,7 +22,7 @@ bool Dispatcher::Post(std::uint64_t owner, LeCallback callback, void* context, s
     std::lock_guard<std::mutex> lock(mutex_);
     p.seq = nextSeq_++;
     queue_.push_back(std::move(p));
-    if (!thread_.joinable()) StartLocked();
+    if (!pumped_ && !thread_.joinable()) StartLocked();
     work_.notify_one();
     return true;
 }
@@ -42,10 +42,29 @@ void Dispatcher::Flush() {
         return;
     }
     const std::uint64_t target = nextSeq_ - 1;
+    while (pumped_ && !queue_.empty() && queue_.front().seq <= target) DeliverFrontLocked(lock);
     progress_.wait(lock, [&] {
         bool queued = !queue_.empty() && queue_.front().seq <= target;
         return !queued && !AnyRunningElsewhere([&](const Running& r) { return r.seq <= target; });
     });
+}
+
+void Dispatcher::SetPumped(bool on) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (pumped_ == on) return;
+    pumped_ = on;
+    if (on) {
+        StopThread(lock);
+    } else if (!queue_.empty() && !thread_.joinable()) {
+        StartLocked();
+    }
+}
+
+std::uint32_t Dispatcher::Pump(std::uint32_t most) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    std::uint32_t ran = 0;
+    for (; ran < most && pumped_ && !queue_.empty(); ++ran) DeliverFrontLocked(lock);
+    return ran;
 }
 
 void Dispatcher::Purge(std::uint64_t owner) {
@@ -68,6 +87,11 @@ void Dispatcher::Shutdown(std::uint64_t lastSeq) {
     progress_.wait(lock, [&] {
         return !AnyRunningElsewhere([&](const Running& r) { return r.seq <= lastSeq; });
     });
+    StopThread(lock);
+    if (!pumped_ && !queue_.empty() && !thread_.joinable()) StartLocked();
+}
+
+void Dispatcher::StopThread(std::unique_lock<std::mutex>& lock) {
     ++generation_;
     work_.notify_all();
     std::thread old = std::move(thread_);
@@ -80,7 +104,6 @@ void Dispatcher::Shutdown(std::uint64_t lastSeq) {
         }
     }
     lock.lock();
-    if (!queue_.empty() && !thread_.joinable()) StartLocked();
 }
 
 std::uint64_t Dispatcher::Delivered() {
@@ -94,22 +117,25 @@ void Dispatcher::ResetDelivered() {
 }
 
 void Dispatcher::Run(std::uint64_t generation) {
-    const std::thread::id self = std::this_thread::get_id();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         work_.wait(lock, [&] { return generation_ != generation || !queue_.empty(); });
         if (generation_ != generation) return;
-        Pending p = std::move(queue_.front());
-        queue_.pop_front();
-        running_.push_back({p.seq, p.owner, self});
-        lock.unlock();
-        p.callback(p.event, p.hasData ? p.data.data() : nullptr, p.context);
-        lock.lock();
-        running_.erase(std::find_if(running_.begin(), running_.end(),
-                                    [&](const Running& r) { return r.thread == self; }));
-        ++delivered_;
-        progress_.notify_all();
+        DeliverFrontLocked(lock);
     }
+}
+
+void Dispatcher::DeliverFrontLocked(std::unique_lock<std::mutex>& lock) {
+    Pending p = std::move(queue_.front());
+    queue_.pop_front();
+    running_.push_back({p.seq, p.owner, std::this_thread::get_id()});
+    lock.unlock();
+    p.callback(p.event, p.hasData ? p.data.data() : nullptr, p.context);
+    lock.lock();
+    running_.erase(std::find_if(running_.begin(), running_.end(),
+                                [&](const Running& r) { return r.seq == p.seq; }));
+    ++delivered_;
+    progress_.notify_all();
 }
 
 }  // namespace leapisim

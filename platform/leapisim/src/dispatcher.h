@@ -1,5 +1,6 @@
 // Delivers the stack's callbacks, in the order they were queued, on a thread
-// of the stack's own. Every queued callback has an owner (a session handle,
+// of the stack's own; or, pumped, on the thread that asks for them (Pump,
+// Flush) and only then. Every queued callback has an owner (a session handle,
 // or kStackOwner for the stack-wide callback) so that closing a session can
 // take back what was queued for it.
 #ifndef LEAPISIM_DISPATCHER_H
@@ -33,10 +34,18 @@ class Dispatcher {
     // The sequence number of the last callback queued.
     std::uint64_t LastQueued();
 
-    // Waits until every callback queued before the call has returned. From
-    // inside a callback it returns at once: what follows it cannot run
-    // until it returns.
+    // Waits until every callback queued before the call has returned (pumped,
+    // runs them on the caller's thread). From inside a callback it returns at
+    // once: what follows it cannot run until it returns.
     void Flush();
+
+    // Pumped: no thread of its own, callbacks wait in the queue for Pump or
+    // Flush. Switching on stops the thread, switching off starts it for what
+    // is queued.
+    void SetPumped(bool on);
+    // Runs up to `most` queued callbacks, oldest first, on the caller's
+    // thread; returns how many ran.
+    std::uint32_t Pump(std::uint32_t most);
 
     // Drops what is queued for `owner` and waits until a running callback of
     // `owner` (other than the caller's own) has returned.
@@ -68,7 +77,11 @@ class Dispatcher {
     };
 
     void Run(std::uint64_t generation);
+    // Takes the oldest queued callback and runs it with the mutex let go.
+    void DeliverFrontLocked(std::unique_lock<std::mutex>& lock);
     void StartLocked();
+    // Stops the thread; the queue stays.
+    void StopThread(std::unique_lock<std::mutex>& lock);
     template <class Pred>
     bool AnyRunningElsewhere(Pred pred) const;
 
@@ -81,6 +94,7 @@ class Dispatcher {
     std::uint64_t generation_ = 0;
     std::uint64_t nextSeq_ = 1;
     std::uint64_t delivered_ = 0;
+    bool pumped_ = false;
 };
 
 }  // namespace leapisim

@@ -61,7 +61,7 @@ Bytes Characteristic::Read() {
     if (behaviour != LESIM_VALUE_ECHO) return stored;
     if (readQueue.empty()) return {};
     Bytes front = std::move(readQueue.front());
-    readQueue.pop_front();
+    readQueue.erase(readQueue.begin());
     return front;
 }
 

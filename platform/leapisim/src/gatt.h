@@ -6,7 +6,6 @@
 #include <leapisim/leapisim.h>
 
 #include <cstdint>
-#include <deque>
 #include <vector>
 
 namespace leapisim {
@@ -33,9 +32,11 @@ struct Characteristic {
     std::uint8_t properties = 0;
     LeSimValueBehaviour behaviour = LESIM_VALUE_STORE;
     std::vector<Descriptor> descriptors;
-    Bytes lastWritten;            // what LeSimLastWrittenValue reports
-    Bytes stored;                 // STORE: what reads return
-    std::deque<Bytes> readQueue;  // ECHO: values waiting to be read
+    Bytes lastWritten;  // what LeSimLastWrittenValue reports
+    Bytes stored;       // STORE: what reads return
+    // ECHO: values waiting to be read, oldest first. Few ever wait; a deque
+    // would allocate a block for every characteristic made.
+    std::vector<Bytes> readQueue;
 
     std::uint16_t LastHandle() const;
     // Bits 0 (notify) and 1 (indicate) of the client configuration

@@ -57,13 +57,14 @@ class HandleSource {
     std::uint64_t next_ = 1;
 };
 
-// The records a discovery run found, handed out one by one.
-template <class Record>
+// The records a discovery run found, handed out one by one: copies, or
+// (Item = const Record*) the records themselves, where they outlive the run.
+template <class Record, class Item = Record>
 class DiscoveryTable {
   public:
     explicit DiscoveryTable(std::uint8_t tag) : handles_(tag) {}
 
-    std::uint64_t Start(std::vector<Record> records) {
+    std::uint64_t Start(std::vector<Item> records) {
         std::uint64_t h = handles_.Next();
         runs_[h] = Run{std::move(records), 0};
         return h;
@@ -73,7 +74,7 @@ class DiscoveryTable {
         if (it == runs_.end()) return LEAPI_ERROR_INVALID_DISCOVERY_HANDLE;
         Run& run = it->second;
         if (run.next >= run.records.size()) return LEAPI_ERROR_NO_MORE_ITEMS;
-        *out = run.records[run.next++];
+        *out = Of(run.records[run.next++]);
         return LEAPI_SUCCESS;
     }
     std::uint32_t End(std::uint64_t handle) {
@@ -82,8 +83,10 @@ class DiscoveryTable {
     void Clear() { runs_.clear(); }
 
   private:
+    static const Record& Of(const Record& record) { return record; }
+    static const Record& Of(const Record* record) { return *record; }
     struct Run {
-        std::vector<Record> records;
+        std::vector<Item> records;
         std::size_t next;
     };
     HandleSource handles_;
@@ -147,7 +150,8 @@ class Stack {
     std::uint32_t msPerSecond = 1000;
 
     std::vector<std::unique_ptr<Device>> devices;  // id = index + 1
-    DiscoveryTable<LeDeviceRecord> deviceRuns{0x20};
+    // Device records stay until a reset, which ends every run.
+    DiscoveryTable<LeDeviceRecord, const LeDeviceRecord*> deviceRuns{0x20};
     DiscoveryTable<LeServiceRecord> serviceRuns{0x30};
     DiscoveryTable<LeCharacteristicRecord> characteristicRuns{0x40};
     DiscoveryTable<LeDescriptorRecord> descriptorRuns{0x50};

@@ -142,8 +142,22 @@ LEAPI_API uint32_t LeSimRaiseRawValueEvent(uint64_t session, uint16_t valueHandl
  * LEAPI_Initialize. Returns 0 or LEAPI_ERROR_NOT_INITIALIZED. */
 LEAPI_API uint32_t LeSimRaiseStackEvent(uint32_t event, const void* data, uint32_t length);
 
-/* Waits until every callback queued so far has returned. */
+/* Waits until every callback queued so far has returned; with pumped
+ * delivery, runs them on the calling thread first. */
 LEAPI_API void LeSimFlushEvents(void);
+
+/* Pumped delivery (`on` non-zero): callbacks are no longer delivered on the
+ * stack's thread but wait, in the order they were queued, until
+ * LeSimPumpEvents or LeSimFlushEvents runs them on the calling thread, so
+ * that a run's interleaving of calls and callbacks is the caller's to decide
+ * and to repeat. Off by default; kept across LeSimReset. Switching it off
+ * delivers what waits on the stack's thread again. */
+LEAPI_API void LeSimSetPumpedDelivery(int on);
+
+/* With pumped delivery: runs up to `most` waiting callbacks, oldest first,
+ * on the calling thread, and returns how many ran (0 without pumped
+ * delivery). */
+LEAPI_API uint32_t LeSimPumpEvents(uint32_t most);
 
 /* Number of callbacks delivered since the last reset. */
 LEAPI_API uint64_t LeSimDeliveredEventCount(void);

@@ -1,9 +1,9 @@
-// Taking the operation lock with a deadline.
-#ifndef NOXB_BLEGATTWRAPPER_OPERATIONLOCK_H
-#define NOXB_BLEGATTWRAPPER_OPERATIONLOCK_H
+// The real clock: only what fuzz/virtualclock.cpp defines in fuzz builds
+// belongs here, or the two would clash there.
+#include "systemclock.h"
 
-#include <chrono>
-#include <mutex>
+#include <ratio>
+#include <thread>
 
 #if defined(__SANITIZE_THREAD__)
 #define NOXB_TSAN 1
@@ -16,12 +16,20 @@
 #include <sanitizer/tsan_interface.h>
 #endif
 
+std::int64_t SystemTimeTicks() {
+    using Ticks = std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>;
+    return std::chrono::duration_cast<Ticks>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+void Pause(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+
 // try_lock_until on the steady clock. libstdc++ waits with
 // pthread_mutex_clocklock there, which the thread sanitizer does not see;
 // in such builds the acquisition is announced to it by hand, on the same
 // native mutex its unlock interceptor knows.
-inline bool TryLockUntil(std::recursive_timed_mutex& lock,
-                         std::chrono::steady_clock::time_point deadline) {
+bool TryLockFor(std::recursive_timed_mutex& lock, std::chrono::milliseconds duration) {
+    const auto deadline = std::chrono::steady_clock::now() + duration;
 #if defined(NOXB_TSAN)
     void* native = lock.native_handle();
     __tsan_mutex_pre_lock(native, __tsan_mutex_try_lock);
@@ -32,5 +40,3 @@ inline bool TryLockUntil(std::recursive_timed_mutex& lock,
     return lock.try_lock_until(deadline);
 #endif
 }
-
-#endif  // NOXB_BLEGATTWRAPPER_OPERATIONLOCK_H
