@@ -329,6 +329,12 @@ TEST_F(Device, ReplacedCharacteristicsStillDeliverAndNothingComesAfterTheClose) 
     const std::size_t delivered = host.Calls().size();
     LeSimFlushEvents();
     EXPECT_EQ(host.Calls().size(), delivered);
+    dev->GATTSessionEstablish();  // the next session's close lets go as well
+    dev->RefreshServices();
+    const std::weak_ptr<BleService> again = dev->services[0];
+    dev->RefreshServices();
+    dev->GATTSessionClose();
+    EXPECT_TRUE(again.expired());
 }
 
 TEST_F(Device, ValueEventsAreCollectedAndAnnouncedByTheirOwnRules) {

@@ -1,8 +1,10 @@
 // Scan: the two discovery passes, their filters, the entries and the registry.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cwctype>
 #include <iterator>
+#include <thread>
 
 #include "fixture.h"
 
@@ -121,6 +123,20 @@ TEST_F(Scan, OnlyNamedConnectableFirstPassDevicesCanBeFound) {
     BleDeviceEntry upper = entries[0];
     for (wchar_t& ch : upper.address) ch = static_cast<wchar_t>(std::towupper(ch));
     EXPECT_FALSE(provider->FindBleDevice(upper));
+}
+
+// Scan takes no operation lock: looking a device up races a new scan's
+// registry (the thread sanitizer's case).
+TEST_F(Scan, LookUpsOnAnotherThreadRaceRescansSafely) {
+    provider->Scan(0);
+    std::atomic<bool> stop{false};
+    std::thread looker([&] {
+        while (!stop) provider->FindBleDevice(EntryOf(phone));
+    });
+    for (int i = 0; i < 20; ++i) provider->Scan(0);
+    stop = true;
+    looker.join();
+    EXPECT_TRUE(provider->FindBleDevice(EntryOf(phone)));
 }
 
 TEST_F(Scan, ABusyRadioIsAskedAgainForAboutSixSeconds) {
