@@ -134,12 +134,12 @@ class BleDevice {
     BleDevice(const LeDeviceRecord& record, IBleGattEvents* sink, void* context);
     void SetSession(std::uint64_t session);
     void Retire(std::shared_ptr<void> replaced);
-    // Before `next` becomes the opened session, with sessionGuard held.
-    void KeepUnclosedLocked(std::uint64_t next);
+    // Records `session` as the opened one, with sessionGuard held.
+    void OpenedLocked(std::uint64_t session);
 
     // Guards sessionHandle, sessionExtra, refreshNeeded, linkLost and
-    // openedSession, which
-    // the stack's callback thread writes while host operations run.
+    // openedSession, which the stack's callback thread writes while host
+    // operations run.
     mutable std::mutex sessionGuard;
     // A session ended by a lost link (event 0x1020), or replaced before it
     // was closed, is forgotten without a close, so the stack may call this

@@ -59,8 +59,7 @@ void BleDevice::GATTSessionEstablish() {
             std::lock_guard<std::mutex> hold(sessionGuard);
             sessionHandle = session;
             sessionExtra = extra;
-            KeepUnclosedLocked(session);
-            openedSession = session;
+            OpenedLocked(session);
         }
         // The stack may call this device and its objects back until the
         // session is closed, whoever else holds the device.
@@ -75,8 +74,7 @@ void BleDevice::GATTSessionEstablish() {
             {
                 std::lock_guard<std::mutex> hold(sessionGuard);
                 sessionHandle = *known;
-                KeepUnclosedLocked(*known);
-                openedSession = *known;
+                OpenedLocked(*known);
             }
             // Its refresh subscribes this device's objects on that session
             // too: they must live until it is closed, as after an opening.
@@ -89,11 +87,12 @@ void BleDevice::GATTSessionEstablish() {
     throw NoxBleProviderGeneralException(static_cast<int>(code));
 }
 
-void BleDevice::KeepUnclosedLocked(std::uint64_t next) {
-    // The session opened before was never closed (its link was lost before
-    // the event said so, or its close was refused): the stack may still call
-    // it back, so it counts as one forgotten on a lost link.
-    if (openedSession != kNoSession && openedSession != next) linkLost = true;
+void BleDevice::OpenedLocked(std::uint64_t session) {
+    // A session opened before and never closed (its link was lost before the
+    // event said so, or its close was refused) may still be called back by
+    // the stack, so it counts as one forgotten on a lost link.
+    if (openedSession != kNoSession && openedSession != session) linkLost = true;
+    openedSession = session;
 }
 
 void BleDevice::GATTSessionClose() {
