@@ -1,9 +1,9 @@
 // What the fuzz targets share, included by each target's one source file:
 // the input, a fresh simulated world with phones, provider calls that may
 // only fail with the provider's exception family, and the checks after every
-// input. The targets run on virtual time
-// (virtualclock.cpp) and the stack's callbacks arrive only when a target
-// pumps them, so that an input replays exactly.
+// input. The targets run on virtual time (virtualclock.cpp) and the stack's
+// callbacks arrive only when a target pumps them, so that an input replays
+// exactly.
 #ifndef NOXB_FUZZ_FUZZING_H
 #define NOXB_FUZZ_FUZZING_H
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs a build into a temporary prefix, configures and builds the host
 # project that host= names against it as an outside project would, and runs
-# both its programs: the one that loads the module, and the one that links it. On Linux it also
-# checks the pkg-config file, by building the linking host with it.
+# both its programs: the one that loads the module, and the one that links
+# it. On Linux it also checks the pkg-config file, by building the linking
+# host with it.
 #   package_test.sh build=DIR host=DIR cmake=CMAKE generator=G make=PROGRAM
 #                   type=BUILD_TYPE cxx=COMPILER toolchain=[FILE] exe=[SUFFIX]
 #                   version=VERSION runner=[wine]
