@@ -36,8 +36,7 @@ void Consume(const GUID* provider, const EVENT_DESCRIPTOR* descriptor, uint32_t,
 TEST(EtwShim, HandlesAreDistinctAndWritesReachOnlyTheConsumerOfARegisteredHandle) {
     EtwShimSetConsumer(Consume, &gWritten);
     REGHANDLE other = 0;
-    int context = 0;
-    ASSERT_EQ(ETWSHIM_ERROR_SUCCESS, EventRegister(&kProvider, OnEnable, &context, &gHandle));
+    ASSERT_EQ(ETWSHIM_ERROR_SUCCESS, EventRegister(&kProvider, OnEnable, nullptr, &gHandle));
     ASSERT_EQ(ETWSHIM_ERROR_SUCCESS, EventRegister(&kOther, nullptr, nullptr, &other));
     EXPECT_TRUE(gHandle != 0 && gHandle != other && EtwShimRegisteredCount() == 2u);
     EXPECT_EQ(ETWSHIM_ERROR_SUCCESS, EventUnregister(other));

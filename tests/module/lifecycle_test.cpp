@@ -48,10 +48,7 @@ TEST(Lifecycle, OnlyAnInitialisedProviderUninitialisesAndAFailureStaysInside) {
         LeSimScript("LEAPI_Initialize", row.initialize, 1);
         auto provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
         EXPECT_EQ(provider->StackInitialised(), row.initialised);
-        // Stack-wide events reach the provider and change nothing.
-        const std::uint32_t radioState = 1;
-        LeSimRaiseStackEvent(LEAPI_EVENT_RADIO_STATE, &radioState, sizeof radioState);
-        LeSimRaiseStackEvent(0x9999, nullptr, 0);
+        LeSimRaiseStackEvent(LEAPI_EVENT_RADIO_STATE, nullptr, 0);  // changes nothing
         LeSimFlushEvents();
         LeSimScript("LEAPI_Uninitialize", row.uninitialize, 1);
         provider.reset();

@@ -1,8 +1,12 @@
-// Address text, UTF-8 conversion and message composition.
+// Address text, UTF-8 conversion, message composition and the exception
+// family as a host's handlers see it.
 #include <gtest/gtest.h>
+
+#include <noxb/Exceptions.h>
 
 #include <cstdint>
 #include <cwchar>
+#include <exception>
 #include <string>
 
 #include "logging/formatlogtext.h"
@@ -10,6 +14,8 @@
 #include "textutil/utf8.h"
 
 namespace {
+
+using namespace noxb::BluetoothProvider;
 
 // Between them the two addresses hold every hex digit.
 TEST(FormatBleAddress, SixLowerCasePairsInStoredOrder) {
@@ -51,11 +57,38 @@ TEST(FormatLogText, CopiesTextWithoutArgumentsFormatsTheRestAndCutsAt1023) {
     EXPECT_EQ(FormatLogText(std::string("name %x%%\0cd", 12)), "name %x%%");  // as the C text
     EXPECT_EQ(FormatLogText("event:%d at %s", -353763294, "LEAPI_Uninitialize"),
               "event:-353763294 at LEAPI_Uninitialize");
-    EXPECT_EQ(FormatLogText(longText), cut);
     EXPECT_EQ(FormatLogText(longText.c_str()), cut);
     // Both the format and the composed text are cut.
     EXPECT_EQ(FormatLogText("%s%s", longText.c_str(), "tail"), cut);
     EXPECT_EQ(FormatLogText(std::string(1023, 'z') + "%d", 5), std::string(1023, 'z'));
+}
+
+// A thrown copy owns its text: the original is gone before any handler runs.
+TEST(ProviderExceptions, CopiesKeepTextTypeAndCodesAndOnlyGeneralOnesAreGeneral) {
+    const struct {
+        std::exception_ptr thrown;
+        const char* text;
+        int type, code;
+        bool general;
+    } rows[] = {
+        {std::make_exception_ptr(NoxBleProviderGeneralException(-353763294)),
+         "Bluetooth provider general exception", 18, -353763294, true},
+        {std::make_exception_ptr(ConnectionFailedException()),
+         "Bluetooth Provider: Failed to establish connection with remote device.", 5, 0, false},
+        {std::make_exception_ptr(ProviderServiceNotFoundException()),
+         "Bluetooth Provider: Operation failed since local adapter is not connected to the "
+         "specified service.",
+         9, 0, false},
+    };
+    for (const auto& row : rows) {
+        try {
+            std::rethrow_exception(row.thrown);
+        } catch (const BluetoothProviderException& e) {  // virtual, as the host's usual handler
+            EXPECT_STREQ(e.what(), row.text);
+            EXPECT_TRUE(e.ErrorType() == row.type && e.nativeCode == row.code) << row.text;
+            EXPECT_EQ(dynamic_cast<const ProviderGeneralException*>(&e) != nullptr, row.general);
+        }
+    }
 }
 
 }  // namespace

@@ -1,10 +1,15 @@
-// What the logger writes to the trace system, seen from a trace session.
+// What the logger writes to the trace system, seen from a trace session, and
+// the manifest that Windows tools decode those events with.
 #include <gtest/gtest.h>
 
 #include <noxb/Trace.h>
 
-#include <atomic>
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -19,6 +24,33 @@ namespace {
 
 constexpr std::uint64_t kKeyword = noxb::trace::kKeyword;
 using Ids = std::vector<std::uint16_t>;
+using Texts = std::vector<std::string>;
+using Attributes = std::map<std::string, std::string>;
+
+// The attributes of every <tag ...> element of the manifest, in document order.
+std::vector<Attributes> Manifest(const std::string& tag) {
+    static const std::string text = [] {
+        std::ifstream in(NOXB_MANIFEST_FILE);
+        const std::string all{std::istreambuf_iterator<char>(in), {}};
+        return std::regex_replace(all, std::regex("<!--[\\s\\S]*?-->"), "");
+    }();
+    const std::regex element("<" + tag + "\\s([^>]*)>"), attribute("([\\w:]+)=\"([^\"]*)\"");
+    std::vector<Attributes> found;
+    for (std::sregex_iterator e(text.begin(), text.end(), element), end; e != end; ++e) {
+        const std::string body = (*e)[1];
+        found.emplace_back();
+        for (std::sregex_iterator a(body.begin(), body.end(), attribute); a != end; ++a) {
+            found.back()[(*a)[1]] = (*a)[2];
+        }
+    }
+    return found;
+}
+
+Attributes OnlyOne(const std::string& tag) {
+    const std::vector<Attributes> all = Manifest(tag);
+    EXPECT_EQ(all.size(), 1u) << "<" << tag << "> elements";
+    return all.empty() ? Attributes{} : all.front();
+}
 
 void Log(LogLevel level, const std::string& function = "F::G", const std::string& file = "f",
          unsigned line = 1) {
@@ -63,10 +95,12 @@ TEST(Trace, EnablesTheEventsWhoseLevelAndKeywordMatchAndNothingBeforeOrAfter) {
     EXPECT_TRUE(context.enableBitMask == 0x3u && context.isEnabled == 1u);
 }
 
-// A log statement records its place; each field is a terminated string. The
+// A log statement records its place; each field is a terminated string, in
+// the manifest template's order, under a descriptor the manifest declares for
+// the provider the module registers. The
 // function loses what precedes the first "::" when it mentions noxb::; the
 // file keeps what follows the last backslash; the line is unsigned decimal.
-TEST(Trace, EventsAreFiveTerminatedStringsInOrderUnderTheirDescriptorCutAsRecorded) {
+TEST(Trace, EventsAreFiveTerminatedStringsInOrderUnderTheirDescriptorAsTheManifestSays) {
     TraceCapture capture;
     capture.Enable(0);
     const auto only = [&] {
@@ -75,19 +109,47 @@ TEST(Trace, EventsAreFiveTerminatedStringsInOrderUnderTheirDescriptorCutAsRecord
         capture.Clear();
         return events.empty() ? CapturedEvent{} : events[0];
     };
+    std::map<std::string, Attributes> declared;  // by id
+    for (const Attributes& event : Manifest("event")) declared[event.at("value")] = event;
+    EXPECT_EQ(declared.size(), 4u);
+    Attributes channel = OnlyOne("channel"), keyword = OnlyOne("keyword");
+    EXPECT_EQ(channel["value"], "17");
+    EXPECT_EQ(channel["name"], noxb::trace::kChannelName);
+    Attributes provider = OnlyOne("provider");
+    EXPECT_EQ(provider["name"], noxb::trace::kProviderName);
+    EXPECT_EQ(provider["guid"], noxb::trace::kProviderIdText);
+    // The module registers the numeric form; decoders match on the text.
+    const std::uint8_t* d4 = noxb::trace::kProviderIdData4;
+    char numeric[40];
+    std::snprintf(numeric, sizeof numeric, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  noxb::trace::kProviderIdData1, noxb::trace::kProviderIdData2,
+                  noxb::trace::kProviderIdData3, d4[0], d4[1], d4[2], d4[3], d4[4], d4[5], d4[6],
+                  d4[7]);
+    EXPECT_EQ(provider["guid"], numeric);
+    EXPECT_EQ(std::stoull(keyword["mask"], nullptr, 16), kKeyword);
+    const char* const levels[] = {"win:Informational", "win:Warning", "win:Error", "win:Critical"};
     for (unsigned level = 0; level < 4; ++level) {
         Log(static_cast<LogLevel>(level));
         const EVENT_DESCRIPTOR d = only().descriptor;
         EXPECT_EQ(std::make_tuple(d.Id, d.Version, d.Channel, d.Level, d.Opcode, d.Task, d.Keyword),
                   std::make_tuple(2012 - level, 0u, 17u, 4 - level, 0u, 0u, kKeyword));
+        Attributes e = declared[std::to_string(d.Id)];
+        EXPECT_EQ((Texts{e["level"], e["version"], e["channel"], e["keywords"], e["template"]}),
+                  (Texts{levels[level], std::to_string(d.Version), channel["chid"], keyword["name"],
+                         OnlyOne("template")["tid"]}));
     }
+    Texts fields;  // tools read the payload by name
+    for (const Attributes& field : Manifest("data"))
+        fields.push_back(field.at("name") + " " + field.at("inType"));
+    EXPECT_EQ(fields,
+              (Texts{"Message win:AnsiString", "Module win:AnsiString", "Function win:AnsiString",
+                     "Line win:AnsiString", "File win:AnsiString"}));
     const std::string line = std::to_string(__LINE__ + 1);
     NOXB_LOG(LogLevel::Error, kModuleBleString, "NoxBleProvider::Connect", "no lock");
     const CapturedEvent event = only();
     EXPECT_TRUE(event.terminated);
     EXPECT_EQ(event.fields,
-              (std::vector<std::string>{"no lock", "BLE_STRING", "NoxBleProvider::Connect", line,
-                                        "trace_test.cpp"}));
+              (Texts{"no lock", "BLE_STRING", "NoxBleProvider::Connect", line, "trace_test.cpp"}));
     EXPECT_EQ(event.sizes,
               (std::vector<std::uint32_t>{8, 11, 24, std::uint32_t(line.size() + 1), 15}));
     const struct {
@@ -115,19 +177,14 @@ TEST(Trace, EventsAreFiveTerminatedStringsInOrderUnderTheirDescriptorCutAsRecord
 // module logs on the host's and the stack's threads.
 TEST(Trace, EnableChangesRaceWithWritersSafely) {
     TraceCapture capture;
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> writers;
-    for (int i = 0; i < 2; ++i) {
-        writers.emplace_back([&stop] {
-            for (int n = 0; n < 2000 && !stop; ++n) Log(LogLevel::Info);
-        });
-    }
+    std::thread writer([] {
+        for (int n = 0; n < 2000; ++n) Log(LogLevel::Info);
+    });
     for (int n = 0; n < 50; ++n) {
         capture.Enable(4);
         capture.Disable();
     }
-    stop = true;
-    for (std::thread& writer : writers) writer.join();
+    writer.join();
     for (const CapturedEvent& event : capture.Events()) {
         EXPECT_TRUE(event.terminated && event.Message() == "m");
     }
