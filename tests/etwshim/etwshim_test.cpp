@@ -53,7 +53,6 @@ TEST(EtwShim, HandlesAreDistinctAndWritesReachOnlyTheConsumerOfARegisteredHandle
     EtwShimSetConsumer(nullptr, nullptr);
     EXPECT_EQ(ETWSHIM_ERROR_SUCCESS, EventWrite(gHandle, &descriptor, 0, nullptr));
     EXPECT_EQ(gWritten, (std::vector<std::uint16_t>{2010, 2012}));
-    EtwShimDisableProvider(&kOther);
     EtwShimDisableProvider(&kProvider);
     EXPECT_EQ(ETWSHIM_ERROR_SUCCESS, EventUnregister(gHandle));
 }

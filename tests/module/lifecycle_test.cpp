@@ -61,7 +61,6 @@ TEST(Lifecycle, OnlyAnInitialisedProviderUninitialisesAndAFailureStaysInside) {
                              gone + "start destruct NoxBleProvider", row.gone}));
         }
     }
-    LeSimReset();
 }
 
 }  // namespace

@@ -97,9 +97,9 @@ TEST(Trace, EnablesTheEventsWhoseLevelAndKeywordMatchAndNothingBeforeOrAfter) {
 
 // A log statement records its place; each field is a terminated string, in
 // the manifest template's order, under a descriptor the manifest declares for
-// the provider the module registers. The
-// function loses what precedes the first "::" when it mentions noxb::; the
-// file keeps what follows the last backslash; the line is unsigned decimal.
+// the provider the module registers. The function loses what precedes the
+// first "::" when it mentions noxb::; the file keeps what follows the last
+// backslash; the line is unsigned decimal.
 TEST(Trace, EventsAreFiveTerminatedStringsInOrderUnderTheirDescriptorAsTheManifestSays) {
     TraceCapture capture;
     capture.Enable(0);
@@ -167,9 +167,8 @@ TEST(Trace, EventsAreFiveTerminatedStringsInOrderUnderTheirDescriptorAsTheManife
     for (const auto& row : rows) {
         Log(LogLevel::Info, row.function, row.file, row.line);
         const CapturedEvent cut = only();
-        EXPECT_EQ(cut.Function(), row.recordedFunction);
-        EXPECT_EQ(cut.File(), row.recordedFile);
-        EXPECT_EQ(cut.Line(), row.recordedLine);
+        EXPECT_EQ((Texts{cut.Function(), cut.File(), cut.Line()}),
+                  (Texts{row.recordedFunction, row.recordedFile, row.recordedLine}));
     }
 }
 
