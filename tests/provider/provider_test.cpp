@@ -73,16 +73,24 @@ std::string Failure(int attempt) {
     return kOwn + "Failed to RefreshServices, attempt no. " + std::to_string(attempt);
 }
 
+// The host's text reaches the records as UTF-8 (U+0080 in two bytes, U+10000
+// in four), never formatted.
 TEST_F(Connect, LooksTheDeviceUpRescansOnlyWhenTheRegistryLacksItAndRefreshes) {
+    const bool wide4 = sizeof(wchar_t) == 4;
     const struct {
-        std::string name, address;
-        bool scanFirst, found;
+        BleDeviceEntry entry;
+        std::string name, address;  // as the records have them
+        bool scanFirst;
     } rows[] = {
-        {"Phone", "a0:b1:c2:d3:e4:01", true, true},   // no rescan
-        {"Phone", "a0:b1:c2:d3:e4:01", false, true},  // found by the rescan
-        {"Ghost", "a0:b1:c2:d3:e4:09", true, false},  // not even then
+        {EntryOf(phone), "Phone", "a0:b1:c2:d3:e4:01", true},   // no rescan
+        {EntryOf(phone), "Phone", "a0:b1:c2:d3:e4:01", false},  // found by the rescan
+        {{wide4 ? L"\u0080\U00010000" : L"\u0080\u07FF", L"%s:%n", true, true},
+         wide4 ? "\xC2\x80\xF0\x90\x80\x80" : "\xC2\x80\xDF\xBF",
+         "%s:%n",
+         true},  // not even then
     };
     for (const auto& row : rows) {
+        const bool found = row.name == "Phone", rescan = !(row.scanFirst && found);
         SCOPED_TRACE(row.name + (row.scanFirst ? " scanned" : " not scanned"));
         provider.reset();  // before the next one initialises the stack
         provider = std::make_unique<NoxBleProvider>(&host, Context());
@@ -90,13 +98,8 @@ TEST_F(Connect, LooksTheDeviceUpRescansOnlyWhenTheRegistryLacksItAndRefreshes) {
         const auto before = provider->FindBleDevice(EntryOf(phone));
         Settle();
         std::uint32_t handle = 0;
-        EXPECT_EQ(Outcome([&] {
-                      handle = provider->Connect(
-                          {std::wstring(row.name.begin(), row.name.end()),
-                           std::wstring(row.address.begin(), row.address.end()), true, true});
-                  }),
-                  row.found ? "none" : "ConnectionFailed");
-        const bool rescan = !(row.scanFirst && row.found);
+        EXPECT_EQ(Outcome([&] { handle = provider->Connect(row.entry); }),
+                  found ? "none" : "ConnectionFailed");
         EXPECT_EQ(JournalOf("LEAPI_DevicesDiscoveryStart").size(), rescan ? 1u : 0u);
         const std::string find = "I BLE_STRING NoxBleProvider::FindBleDevice: find BLE decvice " +
                                  row.name + " in devices list by address";
@@ -109,16 +112,15 @@ TEST_F(Connect, LooksTheDeviceUpRescansOnlyWhenTheRegistryLacksItAndRefreshes) {
                 "StackApi()->DevicesDiscovery . miliseconds count:0");
             expected.push_back(find);
         }
-        expected.push_back(row.found
-                               ? kConnect + "connection to device Phonevia BLE service succeed"
-                               : "E BLE NoxBleProvider::Connect: connection to device "
-                                 "failed, couldn't find device");
+        expected.push_back(found ? kConnect + "connection to device Phonevia BLE service succeed"
+                                 : "E BLE NoxBleProvider::Connect: connection to device "
+                                   "failed, couldn't find device");
         ExpectRecords(expected, {"NoxBleProvider::Connect", "NoxBleProvider::FindBleDevice",
                                  "NoxBleProvider::Scan"});
         // A rescan rebuilds the registry with new device objects.
         const auto after = provider->FindBleDevice(EntryOf(phone));
         EXPECT_EQ(before == after, !rescan);
-        if (!row.found) continue;
+        if (!found) continue;
         EXPECT_EQ(handle, HandleOf(after));
         const Lines calls = CallsWithResults();  // the session, then one refresh
         EXPECT_EQ(Lines(calls.end() - 14, calls.end()),
@@ -136,27 +138,6 @@ TEST_F(Connect, ATwiceFailedRefreshLeavesNoConnectionBehind) {
     EXPECT_EQ(JournalOf("LEAPI_GATTSessionClose").size(), 1u);
     EXPECT_TRUE(LeSimSessionCount() == 0 && dev->SessionHandle() == kNoSession);
     EXPECT_EQ(Outcome([&] { provider->Send(HandleOf(dev), {1}); }), "ServiceNotFound");
-}
-
-// The host's text reaches the records as UTF-8 (U+0080 in two bytes, U+10000
-// in four), never formatted.
-TEST_F(Connect, AndGetRSSITakeAnyNameAsPlainText) {
-    const std::wstring wide = sizeof(wchar_t) == 4 ? L"\u0080\U00010000" : L"\u0080\u07FF";
-    const std::string utf8 = sizeof(wchar_t) == 4 ? "\xC2\x80\xF0\x90\x80\x80" : "\xC2\x80\xDF\xBF";
-    EXPECT_EQ(Outcome([&] {
-                  provider->Connect({wide, L"%s:%n", true, true});
-              }),
-              "ConnectionFailed");
-    EXPECT_EQ(Outcome([&] {
-                  provider->GetRSSI({L"%s%n%s", L"%s:%n", true, true});
-              }),
-              "ConnectionFailed");
-    if (Trace::Available()) {
-        EXPECT_EQ(trace.Of({"NoxBleProvider::Connect"}).front(),
-                  kConnect + "connecting to device " + utf8 + "via BLE service. Address: %s:%n");
-        EXPECT_EQ(trace.Of({"NoxBleProvider::GetRSSI"}).front(),
-                  "I BLE_STRING NoxBleProvider::GetRSSI: retrieving RSSI from device %s%n%s");
-    }
 }
 
 // Twice with one entry: one handle, one session. After a new scan the new
@@ -214,22 +195,25 @@ TEST_F(Connect, TwoProvidersEachLetGoOfTheirOwnDevicesOnly) {
     EXPECT_EQ(callbackHolders.Size(), 0u);
 }
 
-// A close always forgets the session; the stack's refusal is only logged.
+// A close always forgets the session and the handle; the stack's refusal is
+// only logged. What comes with a forgotten handle fails after its records
+// and touches no device.
 TEST_F(Disconnect, ClosesTheSessionAndForgetsTheHandleWhateverTheStackSays) {
     const struct {
         bool lost;
         std::uint32_t script, answer;
         std::string record;
     } rows[] = {
-        {false, 0, 0, ""},
         {true, 0, LEAPI_ERROR_INVALID_SESSION_HANDLE,
          "Failed close GATTSession with error LEAPI_ERROR_INVALID_SESSION_HANDLE"},
         {false, LEAPI_ERROR_NOT_PERMITTED, LEAPI_ERROR_NOT_PERMITTED,
          "Failed close GATTSession with unknown error"},
+        {false, 0, 0, ""},
     };
+    std::uint32_t handle = 0;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.answer);
-        const std::uint32_t handle = ConnectPhone();
+        handle = ConnectPhone();
         const std::uint64_t session = device->SessionHandle();
         if (row.lost) {
             LeSimDropSession(session);
@@ -241,22 +225,15 @@ TEST_F(Disconnect, ClosesTheSessionAndForgetsTheHandleWhateverTheStackSays) {
         ASSERT_EQ(closes.size(), 1u);
         EXPECT_TRUE(closes[0].args[0] == (row.lost ? kNoSession : session) &&
                     closes[0].result == row.answer);
-        EXPECT_EQ(device->SessionHandle(), kNoSession);
-        EXPECT_FALSE(sessionsByAddress.Find(AddressOf(*device)));
+        EXPECT_TRUE(device->SessionHandle() == kNoSession &&
+                    !sessionsByAddress.Find(AddressOf(*device)));
         Lines expected = {"I BLE_STRING NoxBleProvider::Disconnect: disconnecting service " +
                           std::to_string(handle)};
         if (!row.record.empty())
             expected.push_back("E BLE BleDevice::GATTSessionClose: " + row.record);
         ExpectRecords(expected, {"NoxBleProvider::Disconnect", "BleDevice::GATTSessionClose"});
-        EXPECT_EQ(Outcome([&] { provider->Send(handle, {1}); }), "ServiceNotFound");
         if (row.script != 0) LeSimDropSession(session);
     }
-}
-
-// Unknown handles fail after their records and touch no device.
-TEST_F(Transfer, AnUnknownHandleFailsWithoutTouchingTheStack) {
-    const std::uint32_t handle = ConnectPhone();
-    provider->Disconnect(handle);
     Settle();
     const std::string h = std::to_string(handle);
     const std::string looking =
@@ -276,8 +253,8 @@ TEST_F(Transfer, AnUnknownHandleFailsWithoutTouchingTheStack) {
 }
 
 // A failed write costs one refresh and one pause, on the same session, and
-// the write again; a failed read likewise, and the repeated read fills the
-// caller's vector.
+// the write again; a failed read likewise, and the repeated read (of what the
+// repeated write left) fills the caller's vector.
 TEST_F(Transfer, TheRoadOfOneSendAndOneReceiveThroughARecovery) {
     const std::uint32_t handle = ConnectPhone();
     const std::string h = std::to_string(handle);
@@ -290,9 +267,6 @@ TEST_F(Transfer, TheRoadOfOneSendAndOneReceiveThroughARecovery) {
               Then(Then({"LEAPI_CharacteristicWriteLong=" + Code(LEAPI_ERROR_INVALID_LENGTH)},
                         kRefreshCalls),
                    {"LEAPI_CharacteristicWriteLong"}));
-    const LeSimCall write = JournalOf("LEAPI_CharacteristicWriteLong").at(1);
-    EXPECT_EQ(write.args[0], device->SessionHandle());
-    EXPECT_EQ(Bytes(write.data + 4, write.data + write.dataLength), data);
     ExpectRecords(
         {"I BLE_STRING NoxBleProvider::Send: sending data by handle " + h,
          "I BLE_STRING NoxBleProvider::FindBleDevice: looking for BLE service by handle" + h,
@@ -381,49 +355,35 @@ TEST_F(Transfer, AReadPollsUntilDataOrTheTimeOutAndReturnsExactlyTheBytesRead) {
 TEST_F(Transfer, ServicesChangedMakesTheNextTransferRediscoverFirst) {
     const std::uint32_t handle = ConnectPhone();
     Bytes data;
-    const std::pair<const char*, std::function<void()>> rows[] = {
-        {"LEAPI_CharacteristicWriteLong", [&] { provider->Send(handle, {5}); }},
-        {"LEAPI_CharacteristicReadLong", [&] { provider->Receive(handle, 0, data); }},
-    };
-    for (const auto& [transfer, op] : rows) {
-        SCOPED_TRACE(transfer);
+    for (const bool send : {true, false}) {
         Raise(device->SessionHandle(), LEAPI_EVENT_SERVICES_CHANGED);
         Settle();
-        EXPECT_TRUE(device->RefreshNeeded());
-        op();
-        EXPECT_EQ(CallsWithResults(), Then(kRefreshCalls, {transfer}));
-        EXPECT_FALSE(device->RefreshNeeded());
+        if (send) provider->Send(handle, {5});
+        if (!send) provider->Receive(handle, 0, data);
+        EXPECT_EQ(CallsWithResults(), Then(kRefreshCalls, {send ? "LEAPI_CharacteristicWriteLong"
+                                                                : "LEAPI_CharacteristicReadLong"}));
     }
     EXPECT_EQ(data, Bytes{5});
 }
 
-TEST_F(Transfer, GetRSSIAnswersTheStacksValueAndWithoutSessionOrRegistryDeviceFailsToConnect) {
-    DeviceSpec spec;
-    spec.lastAddressByte = 2;
-    spec.name = "Tablet";
-    const TestDevice tablet = AddDevice(spec);
-    const auto expectNoDevice = [&](const TestDevice& which, const std::string& name,
-                                    const char* situation) {
-        SCOPED_TRACE(situation);
-        Settle();
-        EXPECT_EQ(Outcome([&] { provider->GetRSSI(EntryOf(which)); }), "ConnectionFailed");
-        EXPECT_EQ(CallsWithResults(), Lines{});
-        ExpectRecords({"I BLE_STRING NoxBleProvider::GetRSSI: retrieving RSSI from device " + name,
-                       "E BLE NoxBleProvider::GetRSSI: connection to device failed, "
-                       "couldn't find device"},
-                      {"NoxBleProvider::GetRSSI"});
-    };
-    const std::uint32_t handle = ConnectPhone();
-    EXPECT_EQ(provider->GetRSSI(EntryOf(phone)), -60);
-    provider->Disconnect(handle);
-    expectNoDevice(phone, "Phone", "session closed");
-    // A later scan registers a new object, without a session, for the same phone.
+// GetRSSI asks the registry's object for its session: after a new scan that
+// object has none, and a device the registry lacks has no object.
+TEST_F(Transfer, GetRSSIAsksTheRegistrysObjectForItsSession) {
     ConnectPhone();
+    EXPECT_EQ(provider->GetRSSI(EntryOf(phone)), -60);
     provider->Scan(0);
-    expectNoDevice(phone, "Phone", "connected through the object of an earlier scan");
-    LeSimRemoveDevice(tablet.id);
-    provider->Scan(0);
-    expectNoDevice(tablet, "Tablet", "no longer in the registry");
+    Settle();
+    for (const BleDeviceEntry& entry :
+         {EntryOf(phone), BleDeviceEntry{L"%s%n", L"%s", true, true}}) {
+        EXPECT_EQ(Outcome([&] { provider->GetRSSI(entry); }), "ConnectionFailed");
+    }
+    EXPECT_EQ(CallsWithResults(), Lines{});
+    const std::string retrieving =
+        "I BLE_STRING NoxBleProvider::GetRSSI: retrieving RSSI from device ";
+    const std::string failed =
+        "E BLE NoxBleProvider::GetRSSI: connection to device failed, couldn't find device";
+    ExpectRecords({retrieving + "Phone", failed, retrieving + "%s%n", failed},
+                  {"NoxBleProvider::GetRSSI"});
 }
 
 TEST_F(Recovery, GivesUpAfterSixFailedRediscoveriesKeepingTheLastSession) {
