@@ -142,13 +142,11 @@ TEST_F(Connect, ATwiceFailedRefreshLeavesNoConnectionBehind) {
 
 // Twice with one entry: one handle, one session. After a new scan the new
 // object adopts the session the stack has open: a second handle, and both
-// work until each is disconnected.
+// work.
 TEST_F(Connect, TwiceKeepsOneHandleAndAfterANewScanGivesASecondOne) {
     const std::uint32_t first = ConnectPhone();
     const std::uint64_t session = device->SessionHandle();
     EXPECT_EQ(provider->Connect(EntryOf(phone)), first);
-    EXPECT_EQ(CallsWithResults().front(),
-              "LEAPI_GATTSessionEstablishEx=" + Code(LEAPI_ERROR_SESSION_EXISTS));
     EXPECT_TRUE(device->SessionHandle() == session && LeSimSessionCount() == 1);
     provider->Scan(0);
     const std::uint32_t second = provider->Connect(EntryOf(phone));
@@ -158,10 +156,6 @@ TEST_F(Connect, TwiceKeepsOneHandleAndAfterANewScanGivesASecondOne) {
         EXPECT_EQ(Outcome([&] { provider->Send(handle, {2}); }), "none");
     }
     EXPECT_EQ(CallsWithResults(), Lines(2, "LEAPI_CharacteristicWriteLong"));
-    for (const std::uint32_t handle : {second, first}) {
-        provider->Disconnect(handle);
-        EXPECT_EQ(Outcome([&] { provider->Send(handle, {3}); }), "ServiceNotFound");
-    }
 }
 
 // Two providers in one process share the stack: the first one destroyed
@@ -310,17 +304,16 @@ TEST_F(Transfer, AReadPollsUntilDataOrTheTimeOutAndReturnsExactlyTheBytesRead) {
     const Bytes five = {1, 2, 3, 4, 5};
     const struct {
         const char* name;
-        std::uint32_t again;  // scripted "again" answers first
+        std::uint32_t again, fewestCalls, mostCalls;  // scripted "again" answers; read calls
         bool data, againCarries;
         std::int64_t timeoutMs;
         double least, most;  // seconds
-        std::uint32_t fewestCalls, mostCalls;
     } rows[] = {
-        {"nothing, time-out 0: one call", 0, false, false, 0, 0, 1, 1, 1},
-        {"again twice, then data: at once", 2, true, false, 1000, 0, 0.5, 3, 3},
-        {"empty answers: polled every 100 ms", 0, false, false, 250, 0.25, 3, 2, 4},
-        {"again all along: no pause", 0xFFFFFFFFu, false, false, 300, 0.3, 3, 21, 1u << 30},
-        {"again with data: that data", 0, false, true, 1000, 0, 0.5, 1, 1},
+        {"nothing, time-out 0: one call", 0, 1, 1, false, false, 0, 0, 1},
+        {"again twice, then data: at once", 2, 3, 3, true, false, 1000, 0, 0.5},
+        {"empty answers: polled every 100 ms", 0, 2, 4, false, false, 250, 0.25, 3},
+        {"again all along: no pause", 0xFFFFFFFFu, 21, 1u << 30, false, false, 300, 0.3, 3},
+        {"again with data: that data", 0, 1, 1, false, true, 1000, 0, 0.5},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -330,8 +323,7 @@ TEST_F(Transfer, AReadPollsUntilDataOrTheTimeOutAndReturnsExactlyTheBytesRead) {
         if (row.againCarries) againWith = five;
 #endif
         if (row.data) LeSimQueueReadValue(phone.id, phone.valueHandle, five.data(), 5);
-        if (row.again != 0)
-            LeSimScript("LEAPI_CharacteristicReadLong", LEAPI_ERROR_AGAIN, row.again);
+        LeSimScript("LEAPI_CharacteristicReadLong", LEAPI_ERROR_AGAIN, row.again);
         Settle();
         Bytes out(20, 0xEE);
         const Timed read = TimedOutcome([&] { provider->Receive(handle, row.timeoutMs, out); });
@@ -386,15 +378,18 @@ TEST_F(Transfer, GetRSSIAsksTheRegistrysObjectForItsSession) {
                   {"NoxBleProvider::GetRSSI"});
 }
 
-TEST_F(Recovery, GivesUpAfterSixFailedRediscoveriesKeepingTheLastSession) {
-    ConnectPhone();
+// Each failed refresh closes the session in use and opens the next; after
+// six the recovery gives up, keeping the last session. A failed
+// establishment is retried at once; when the retry fails too the recovery
+// ends and Send fails to connect.
+TEST_F(Recovery, GivesUpAfterSixFailedRefreshesOrTwoFailedEstablishments) {
+    const std::uint32_t handle = ConnectPhone();
     const std::uint64_t first = device->SessionHandle();
     LeSimScript("LEAPI_ServicesDiscoveryStartByUUID", LEAPI_ERROR_NOT_PERMITTED, 6);
     bool recovered = true;
     const Timed took = TimedOutcome([&] { recovered = device->RecoveryConnection(); });
     EXPECT_TRUE(took.outcome == "none" && !recovered);
     EXPECT_TRUE(took.seconds >= 5.9 && took.seconds < 15.0) << took.seconds;
-    // Each failed refresh closes the session in use and opens the next.
     const auto closes = JournalOf("LEAPI_GATTSessionClose");
     const auto opens = JournalOf("LEAPI_GATTSessionEstablishEx");
     ASSERT_TRUE(closes.size() == 6 && opens.size() == 6);
@@ -402,20 +397,16 @@ TEST_F(Recovery, GivesUpAfterSixFailedRediscoveriesKeepingTheLastSession) {
         EXPECT_TRUE(closes[i].result == 0 && opens[i].result == 0);
         EXPECT_EQ(closes[i].args[0], i == 0 ? first : opens[i - 1].args[4]);
     }
-    EXPECT_EQ(device->SessionHandle(), opens[5].args[4]);
-    EXPECT_EQ(LeSimSessionOf(phone.id), opens[5].args[4]);
+    EXPECT_TRUE(device->SessionHandle() == opens[5].args[4] &&
+                LeSimSessionOf(phone.id) == opens[5].args[4]);
     Lines expected = {kOwn + "Start Recovery Connection"};
     for (int attempt = 0; attempt < 6; ++attempt) {
         expected.push_back(Pause(attempt));
         expected.push_back(Failure(attempt));
     }
     ExpectRecords(expected, {"BleDevice::RecoveryConnection"});
-}
 
-// A failed establishment is retried at once; when the retry fails too the
-// recovery ends and Send fails to connect.
-TEST_F(Recovery, RetriesAFailedEstablishmentAtOnceAndGivesUpWhenTheRetryFails) {
-    const std::uint32_t handle = ConnectPhone();
+    Settle();
     LeSimScript("LEAPI_CharacteristicWriteLong", LEAPI_ERROR_NOT_PERMITTED, 1);
     LeSimScript("LEAPI_ServicesDiscoveryStartByUUID", LEAPI_ERROR_NOT_PERMITTED, 1);
     LeSimScript("LEAPI_GATTSessionEstablishEx", LEAPI_ERROR_DEVICE_NOT_FOUND, 2);
@@ -438,38 +429,34 @@ TEST_F(Recovery, RetriesAFailedEstablishmentAtOnceAndGivesUpWhenTheRetryFails) {
 TEST_F(OperationLock, OperationsOfOtherThreadsGiveUpAfterTheirOwnWait) {
     const std::uint32_t handle = ConnectPhone();
     const BleDeviceEntry entry = EntryOf(phone);
+    Bytes received, data;
     // The holder: a read that gets nothing for 4 s, the lock held throughout.
-    Bytes received = {1}, data;
-    Timed holder;
-    std::thread holding(
-        [&] { holder = TimedOutcome([&] { provider->Receive(handle, 4000, received); }); });
+    std::thread holder([&] { provider->Receive(handle, 4000, received); });
     ASSERT_TRUE(WaitUntil([] { return LeSimJournalCount() > 0; }));
-    const char *const connect = "Connect did not get the lock",
-                      *const disconnect = "Disconnecting did not get the lock";
-    struct Contender {
-        const char *function, *message;
+    struct {
+        const char *function, *lock;  // the name its failure gives the lock
         double wait;
         std::function<void()> op;
         Timed result;
     } contenders[] = {
-        {"Connect", connect, 1.0, [&] { provider->Connect(entry); }, {}},
-        {"Send", disconnect, 1.0, [&] { provider->Send(handle, {1}); }, {}},
-        {"Receive", disconnect, 1.0, [&] { provider->Receive(handle, 0, data); }, {}},
-        {"Disconnect", disconnect, 3.0, [&] { provider->Disconnect(handle); }, {}},
-        {"GetRSSI", connect, 3.0, [&] { provider->GetRSSI(entry); }, {}},
+        {"Connect", "Connect", 1.0, [&] { provider->Connect(entry); }, {}},
+        {"Send", "Disconnecting", 1.0, [&] { provider->Send(handle, {1}); }, {}},
+        {"Receive", "Disconnecting", 1.0, [&] { provider->Receive(handle, 0, data); }, {}},
+        {"Disconnect", "Disconnecting", 3.0, [&] { provider->Disconnect(handle); }, {}},
+        {"GetRSSI", "Connect", 3.0, [&] { provider->GetRSSI(entry); }, {}},
     };
     std::vector<std::thread> threads;
-    for (Contender& c : contenders) threads.emplace_back([&c] { c.result = TimedOutcome(c.op); });
+    for (auto& c : contenders) threads.emplace_back([&c] { c.result = TimedOutcome(c.op); });
     for (std::thread& t : threads) t.join();
-    holding.join();
-    EXPECT_TRUE(holder.outcome == "none" && received.empty() && holder.seconds >= 3.8);
+    holder.join();
     const Lines lines = trace.Of();
-    for (const Contender& c : contenders) {
+    for (const auto& c : contenders) {
         SCOPED_TRACE(c.function);
         EXPECT_EQ(c.result.outcome, "ConnectionFailed");
-        EXPECT_TRUE(c.result.seconds >= c.wait - 0.1 && c.result.seconds < c.wait + 2.0);
-        const std::string failure =
-            std::string("E BLE NoxBleProvider::") + c.function + ": " + c.message;
+        EXPECT_TRUE(c.result.seconds >= c.wait - 0.1 && c.result.seconds < c.wait + 2.0)
+            << c.result.seconds;
+        const std::string failure = std::string("E BLE NoxBleProvider::") + c.function + ": " +
+                                    c.lock + " did not get the lock";
         if (Trace::Available()) {
             EXPECT_EQ(std::count(lines.begin(), lines.end(), failure), 1);
         }
