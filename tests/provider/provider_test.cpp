@@ -13,11 +13,9 @@
 #include "fixture.h"
 
 #if !defined(_WIN32)
-namespace {
 // While set, the next long read answers `carrierCode` with these bytes in the record.
-Bytes againWith;
-std::uint32_t carrierCode = LEAPI_ERROR_AGAIN;
-}  // namespace
+static Bytes againWith;
+static std::uint32_t carrierCode = LEAPI_ERROR_AGAIN;
 
 // Stands in front of the stack's long read in this executable: the
 // simulated stack never answers "again", or a refusal, with data.
@@ -169,7 +167,6 @@ TEST_F(Connect, TwoProvidersEachLetGoOfTheirOwnDevicesOnly) {
     auto second = std::make_unique<NoxBleProvider>(nullptr, nullptr);
     second->Scan(0);
     const auto other = second->FindBleDevice(second->Connect(EntryOf(tablet)));
-    ASSERT_EQ(callbackHolders.Size(), 2u);
     const std::uint64_t sessions[] = {device->SessionHandle(), other->SessionHandle()};
     const std::uint16_t handles[] = {phone.valueHandle, tablet.valueHandle};
     std::atomic<bool> stop{false};

@@ -22,8 +22,8 @@ TEST_F(Scan, TheSecondPassLastsTheLowByteOfTheWholeSeconds) {
         ASSERT_EQ(starts.size(), seconds != 0 ? 2u : 1u);
         ASSERT_EQ(entries.size(), starts.size());  // seen by both passes: listed twice
         EXPECT_TRUE(starts[0].args[0] == 1 && starts[0].args[1] == 2);
-        EXPECT_TRUE(entries[0].firstPass && entries[0].name == L"Phone");
-        EXPECT_EQ(entries[0].address, phone.Address());
+        EXPECT_TRUE(entries[0].firstPass && entries[0].name == L"Phone" &&
+                    entries[0].address == phone.Address());
         if (seconds == 0) continue;
         EXPECT_TRUE(starts[1].args[0] == seconds && starts[1].args[1] == 1);
         EXPECT_TRUE(!entries[1].firstPass && entries[1].address == phone.Address());
