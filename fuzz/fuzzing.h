@@ -15,7 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "blegattwrapper/noxbleprovider.h"
@@ -68,6 +70,13 @@ class Input {
         Fill(bytes.data(), bytes.size());
         return bytes;
     }
+    // Below `below`: a value of the table, by the next byte; otherwise any value.
+    template <class Table>
+    auto Pick(std::uint8_t below, const Table& table) {
+        using Value = std::decay_t<decltype(table[0])>;
+        if (Byte() < below) return table[Byte() % std::size(table)];
+        return static_cast<Value>(sizeof(Value) == 8 ? U64() : U32());
+    }
 
   private:
     const std::uint8_t* data;
@@ -93,12 +102,14 @@ inline void FreshWorld() {
     ForgetLastLock();
 }
 
-// Runs the next `count` callbacks the stack queued; 0: every one.
-inline void Deliver(std::uint8_t count) {
-    if (count == 0) {
+// Below `below`, the session's link is lost; then byte % 4 of the callbacks
+// the stack queued run (0: every one).
+inline void LoseLinkAndDeliver(std::uint8_t byte, std::uint8_t below, std::uint64_t session) {
+    if (byte < below) LeSimDropSession(session);
+    if (byte % 4 == 0) {
         LeSimFlushEvents();
     } else {
-        LeSimPumpEvents(count);
+        LeSimPumpEvents(byte % 4);
     }
 }
 

@@ -16,8 +16,6 @@ namespace {
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 const std::int64_t kDurations[] = {kMin, -1000, -1, 0, 999, 1000, 2500, 255999, 256000, kMax};
-// A time-out of kMax would wait for ever on empty reads: it is asked for
-// only with a value queued, by one thread (see Bound).
 const std::int64_t kTimeouts[] = {kMin, -1, 0, 1, 99, 100, 101, 1000, 3000, kMax};
 
 enum Kind : std::uint8_t { kScan, kConnect, kDisconnect, kSend, kReceive, kRssi, kSlot, kStack };
@@ -50,15 +48,13 @@ BleDeviceEntry EntryOf(fuzz::Input& in, const Host& host) {
     const std::uint8_t kind = in.Byte();
     BleDeviceEntry entry = (kind & 1) != 0 ? host.plain.entry : host.phone.entry;
     if (kind < 128) return entry;
-    if (kind < 192) {  // the phone's address with a unit changed, cut or added
+    if (kind < 192) {  // the phone's address with a unit changed, cut or added (at the end)
         const std::size_t at = in.Byte() % (entry.address.size() + 1);
         const auto unit = static_cast<wchar_t>(in.Byte());
-        if (at == entry.address.size()) {
-            entry.address.push_back(unit);
-        } else if (unit < 8) {
+        if (unit < 8 && at < entry.address.size()) {
             entry.address.resize(at);
         } else {
-            entry.address[at] = unit;
+            entry.address.replace(at, 1, 1, unit);
         }
         return entry;
     }
@@ -69,26 +65,26 @@ BleDeviceEntry EntryOf(fuzz::Input& in, const Host& host) {
     return entry;
 }
 
-HostCall Decode(fuzz::Input& in, Host& host) {
+// The next call. A read that finds nothing waits out its time-out, a tenth of
+// a second per try, so reads are bounded by the table's longest; but for one
+// made `alone` with a time-out of kMax, which gets a value queued instead.
+HostCall Decode(fuzz::Input& in, Host& host, bool alone) {
     HostCall call{static_cast<Kind>(in.Byte() % 8), {}, 0, 0, {}};
     switch (call.kind) {
         case kScan:
-            call.number = in.Byte() < 224 ? kDurations[in.Byte() % std::size(kDurations)]
-                                          : static_cast<std::int64_t>(in.U64());
+            call.number = in.Pick(224, kDurations);
             break;
         case kConnect:
         case kRssi:
             call.entry = EntryOf(in, host);
             break;
         case kReceive:
-            call.number = in.Byte() < 224 ? kTimeouts[in.Byte() % std::size(kTimeouts)]
-                                          : static_cast<std::int64_t>(in.U64());
+            call.number = in.Pick(224, kTimeouts);
             [[fallthrough]];
         case kDisconnect:
         case kSend: {
             std::lock_guard<std::mutex> hold(host.guard);
-            call.handle =
-                in.Byte() < 192 ? host.handles[in.Byte() % host.handles.size()] : in.U32();
+            call.handle = in.Pick(192, host.handles);
             break;
         }
         default:
@@ -98,14 +94,12 @@ HostCall Decode(fuzz::Input& in, Host& host) {
     if (call.kind == kSend) {
         call.data.resize(in.U16() % 700);  // up to past the 512 bytes a value holds
         in.Fill(call.data.data(), call.data.size());
+    } else if (call.kind == kReceive && alone && call.number == kMax) {
+        LeSimQueueReadValue(host.phone.id, host.phone.valueHandle, "v", 1);
+    } else if (call.kind == kReceive) {
+        call.number = std::min<std::int64_t>(call.number, 3000);
     }
     return call;
-}
-
-// Reads that find nothing wait out their time-out, a tenth of a second per
-// read: longer ones than the longest in the table would hold the input.
-void Bound(HostCall& call) {
-    if (call.kind == kReceive) call.number = std::min<std::int64_t>(call.number, 3000);
 }
 
 void Run(Host& host, const HostCall& call) {
@@ -147,15 +141,15 @@ void Run(Host& host, const HostCall& call) {
                 provider.Reserved15();
                 break;
             case kStack:
-                if (call.number < 16) LeSimDropSession(LeSimSessionOf(host.phone.id));
-                fuzz::Deliver(static_cast<std::uint8_t>(call.number % 4));
+                fuzz::LoseLinkAndDeliver(static_cast<std::uint8_t>(call.number), 16,
+                                         LeSimSessionOf(host.phone.id));
                 break;
         }
     });
 }
 
-// The second host thread, kept for the whole run: Start hands it calls,
-// Wait waits until it has made them.
+// The second host thread, kept for the whole run: Both makes its calls there
+// while this thread makes ours.
 class OtherThread {
   public:
     OtherThread() {
@@ -171,14 +165,14 @@ class OtherThread {
             }
         }).detach();
     }
-    void Start(Host& on, std::vector<HostCall> next) {
-        std::lock_guard<std::mutex> hold(guard);
-        calls = std::move(next);
+    void Both(Host& on, std::vector<HostCall> theirs, const std::vector<HostCall>& ours) {
+        std::unique_lock<std::mutex> hold(guard);
+        calls = std::move(theirs);
         host = &on;
         changed.notify_all();
-    }
-    void Wait() {
-        std::unique_lock<std::mutex> hold(guard);
+        hold.unlock();
+        for (const HostCall& call : ours) Run(on, call);
+        hold.lock();
         changed.wait(hold, [&] { return host == nullptr; });
     }
 
@@ -196,35 +190,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Input in(data, size);
     fuzz::FreshWorld();
     fuzz::Events events;
-    const bool sink = (in.Byte() & 1) != 0;
+    IBleGattEvents* const sink = (in.Byte() & 1) != 0 ? &events : nullptr;
     Host host;
     host.phone = fuzz::AddPhone(1, true);
     host.plain = fuzz::AddPhone(2, false);
-    host.provider = std::make_unique<NoxBleProvider>(sink ? &events : nullptr, &events);
+    host.provider = std::make_unique<NoxBleProvider>(sink, &events);
     for (int step = 0; !in.Empty() && step < 64; ++step) {
         const std::uint8_t choice = in.Byte();
         if (choice % 8 == 6) {  // calls on both threads at once
             std::vector<HostCall> theirs, ours;
-            for (int i = choice / 8 % 4; i >= 0; --i) theirs.push_back(Decode(in, host));
-            for (int i = choice / 32 % 4; i >= 0; --i) ours.push_back(Decode(in, host));
-            for (auto* calls : {&theirs, &ours}) {
-                for (HostCall& call : *calls) Bound(call);
-            }
-            other->Start(host, std::move(theirs));
-            for (const HostCall& call : ours) Run(host, call);
-            other->Wait();
+            for (int i = choice / 8 % 4; i >= 0; --i) theirs.push_back(Decode(in, host, false));
+            for (int i = choice / 32 % 4; i >= 0; --i) ours.push_back(Decode(in, host, false));
+            other->Both(host, std::move(theirs), ours);
         } else if (choice % 8 == 7) {  // another provider in its place
             host.provider.reset();
             ForgetLastLock();
-            host.provider = std::make_unique<NoxBleProvider>(sink ? &events : nullptr, &events);
+            host.provider = std::make_unique<NoxBleProvider>(sink, &events);
         } else {
-            HostCall call = Decode(in, host);
-            if (call.kind == kReceive && call.number == kMax) {
-                LeSimQueueReadValue(host.phone.id, host.phone.valueHandle, "v", 1);
-            } else {
-                Bound(call);
-            }
-            Run(host, call);
+            Run(host, Decode(in, host, true));
         }
     }
     fuzz::Finish(host.provider, {host.phone, host.plain});
