@@ -83,19 +83,15 @@ class Input {
     std::size_t size, at = 0;
 };
 
-// An empty world, and the module's process-wide tables emptied of what the
-// stack (reset now) left there. An input ends with one too: what it made is
-// freed by itself, so that libFuzzer sees as many frees as allocations and
-// leaves its leak check (a second run) to inputs that leak.
-inline void EmptyWorld() {
+// An empty world with instant discovery, pumped delivery and no journal, and
+// the module's process-wide tables emptied of what the stack (reset now) left
+// there. An input ends with one too: what it made is freed by itself, so that
+// libFuzzer sees as many frees as allocations and leaves its leak check (a
+// second run) to inputs that leak.
+inline void FreshWorld() {
     LeSimReset();
     callbackHolders.ReleaseAll();
     sessionsByAddress.Clear();
-}
-
-// With instant discovery, pumped delivery and no journal.
-inline void FreshWorld() {
-    EmptyWorld();
     LeSimSetDiscoveryPace(0);
     LeSimJournalEnable(0);
     LeSimSetPumpedDelivery(1);
@@ -182,7 +178,7 @@ inline void Finish(std::unique_ptr<NoxBleProvider>& provider, const std::vector<
     for (const auto& device : devices) {
         if (!device.expired()) Fail("a device outlived its provider");
     }
-    EmptyWorld();
+    FreshWorld();
 }
 
 }  // namespace fuzz
