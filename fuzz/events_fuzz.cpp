@@ -1,8 +1,6 @@
 // The stack's callbacks on a connected phone: device events and value events
 // with arbitrary codes, sessions, flags, handles and lengths, and stack-wide
 // events, with the host's writes, reads and a lost link in between.
-#include <cstring>
-
 #include "fuzzing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -23,8 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint64_t named = sessionKind < 6 ? open : sessionKind < 8 ? open + 1 : in.U64();
         switch (choice % 6) {
             case 0: {  // a device event: its record is a session and a 16-bit value
-                const std::uint32_t code =
-                    in.Byte() < 192 ? fuzz::kDeviceEvents[in.Byte() % 4] : in.U32();
+                const std::uint32_t code = in.Pick(192, fuzz::kDeviceEvents);
                 LeSessionEstablishedEvent record{named, in.U16()};
                 LeSimRaiseDeviceEvent(open, code, &record, sizeof record);
                 break;
@@ -34,11 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     in.Byte() < 192 ? LEAPI_EVENT_CHARACTERISTIC_VALUE : in.U32();
                 LeValueEventHeader header{named, in.Byte(),
                                           in.Byte() < 192 ? phone.valueHandle : in.U16(), 0};
-                const fuzz::Bytes bytes = in.Take(255);
-                header.length = static_cast<std::uint16_t>(bytes.size());
-                fuzz::Bytes record(sizeof header);
-                std::memcpy(record.data(), &header, sizeof header);
-                record.insert(record.end(), bytes.begin(), bytes.end());
+                fuzz::Bytes record = in.Take(255);
+                header.length = static_cast<std::uint16_t>(record.size());
+                const auto* raw = reinterpret_cast<const std::uint8_t*>(&header);
+                record.insert(record.begin(), raw, raw + sizeof header);
                 LeSimRaiseRawValueEvent(open, phone.valueHandle, code, record.data(),
                                         static_cast<std::uint32_t>(record.size()));
                 break;
@@ -55,12 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 4:
                 fuzz::Call([&] { provider->Receive(handle, in.Byte() % 4, received); });
                 break;
-            default: {  // a lost link, and some of the callbacks queued run
-                const std::uint8_t byte = in.Byte();
-                if (byte < 16) LeSimDropSession(open);
-                fuzz::Deliver(byte % 4);
+            default:
+                fuzz::LoseLinkAndDeliver(in.Byte(), 16, open);
                 break;
-            }
         }
     }
     fuzz::Finish(provider, {phone});

@@ -15,7 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "blegattwrapper/noxbleprovider.h"
@@ -68,37 +70,42 @@ class Input {
         Fill(bytes.data(), bytes.size());
         return bytes;
     }
+    // Below `below`: a value of the table, by the next byte; otherwise any value.
+    template <class Table>
+    auto Pick(std::uint8_t below, const Table& table) {
+        using Value = std::decay_t<decltype(table[0])>;
+        if (Byte() < below) return table[Byte() % std::size(table)];
+        return static_cast<Value>(sizeof(Value) == 8 ? U64() : U32());
+    }
 
   private:
     const std::uint8_t* data;
     std::size_t size, at = 0;
 };
 
-// An empty world, and the module's process-wide tables emptied of what the
-// stack (reset now) left there. An input ends with one too: what it made is
-// freed by itself, so that libFuzzer sees as many frees as allocations and
-// leaves its leak check (a second run) to inputs that leak.
-inline void EmptyWorld() {
+// An empty world with instant discovery, pumped delivery and no journal, and
+// the module's process-wide tables emptied of what the stack (reset now) left
+// there. An input ends with one too: what it made is freed by itself, so that
+// libFuzzer sees as many frees as allocations and leaves its leak check (a
+// second run) to inputs that leak.
+inline void FreshWorld() {
     LeSimReset();
     callbackHolders.ReleaseAll();
     sessionsByAddress.Clear();
-}
-
-// With instant discovery, pumped delivery and no journal.
-inline void FreshWorld() {
-    EmptyWorld();
     LeSimSetDiscoveryPace(0);
     LeSimJournalEnable(0);
     LeSimSetPumpedDelivery(1);
     ForgetLastLock();
 }
 
-// Runs the next `count` callbacks the stack queued; 0: every one.
-inline void Deliver(std::uint8_t count) {
-    if (count == 0) {
+// Below `below`, the session's link is lost; then byte % 4 of the callbacks
+// the stack queued run (0: every one).
+inline void LoseLinkAndDeliver(std::uint8_t byte, std::uint8_t below, std::uint64_t session) {
+    if (byte < below) LeSimDropSession(session);
+    if (byte % 4 == 0) {
         LeSimFlushEvents();
     } else {
-        LeSimPumpEvents(count);
+        LeSimPumpEvents(byte % 4);
     }
 }
 
@@ -171,7 +178,7 @@ inline void Finish(std::unique_ptr<NoxBleProvider>& provider, const std::vector<
     for (const auto& device : devices) {
         if (!device.expired()) Fail("a device outlived its provider");
     }
-    EmptyWorld();
+    FreshWorld();
 }
 
 }  // namespace fuzz

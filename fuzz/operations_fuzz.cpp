@@ -1,7 +1,6 @@
 // Random sequences of host operations on one provider (scans, connections,
 // transfers, signal strength, disconnections) while the stack answers any of
 // its calls with random codes, raises events and loses links in between.
-#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -73,8 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 6: {  // the next calls of a function answer a code
                 static const std::vector<std::string> functions = Functions();
                 const std::string& function = functions[in.Byte() % functions.size()];
-                std::uint32_t code =
-                    in.Byte() < 224 ? kCodes[in.Byte() % std::size(kCodes)] : in.U32();
+                std::uint32_t code = in.Pick(224, kCodes);
                 // A close answered "no such session" while the session stays
                 // open would be a stack contradicting itself.
                 if (function == "LEAPI_GATTSessionClose" &&
@@ -86,8 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             case 7: {  // a device event naming the session it travels on
                 const LeSessionEstablishedEvent record{open, in.U16()};
-                const std::uint32_t code =
-                    in.Byte() < 224 ? fuzz::kDeviceEvents[in.Byte() % 4] : in.U32();
+                const std::uint32_t code = in.Pick(224, fuzz::kDeviceEvents);
                 LeSimRaiseDeviceEvent(open, code, &record, sizeof record);
                 break;
             }
@@ -97,12 +94,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                      static_cast<std::uint16_t>(bytes.size()));
                 break;
             }
-            default: {  // a lost link, and some of the callbacks queued run
-                const std::uint8_t byte = in.Byte();
-                if (byte < 64) LeSimDropSession(open);
-                fuzz::Deliver(byte % 4);
+            default:
+                fuzz::LoseLinkAndDeliver(in.Byte(), 64, open);
                 break;
-            }
         }
     }
     fuzz::Finish(provider, phones);

@@ -2,8 +2,6 @@
 // without a terminator, any classes, signal strengths and flags) and any
 // number of them, through both discovery passes of Scan into the entries and
 // the registry; then Connect and GetRSSI on what it reported.
-#include <cstdlib>
-
 #include "fuzzing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
