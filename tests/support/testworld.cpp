@@ -175,18 +175,6 @@ std::vector<HostEvents::Call> HostEvents::Calls() const {
     return calls;
 }
 
-std::vector<HostEvents::Call> HostEvents::Await(Slot slot, std::size_t n) const {
-    std::vector<Call> of;
-    WaitUntil([&] {
-        of.clear();
-        for (const Call& call : Calls()) {
-            if (call.slot == slot) of.push_back(call);
-        }
-        return of.size() >= n;
-    });
-    return of;
-}
-
 void HostEvents::Clear() {
     std::lock_guard<std::mutex> hold(guard);
     calls.clear();

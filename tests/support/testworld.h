@@ -127,8 +127,6 @@ class HostEvents final : public IBleGattEvents {
     void OnCharacteristicData(void* ctx, BleCharacteristicInfo* info) override;
     void OnSessionEstablished(void* ctx, std::uint64_t session) override;
     std::vector<Call> Calls() const;
-    // Waits up to 5 s for the n-th call of a kind; returns the calls of that kind.
-    std::vector<Call> Await(Slot slot, std::size_t n) const;
     void Clear();
     std::atomic<bool> take{false};  // take the notifications inside OnCharacteristicData
 
