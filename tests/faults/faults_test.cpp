@@ -5,27 +5,13 @@
 // pass), and what it shows is checked against a classification of the failing
 // call: what the host gets, the state afterwards, the records, and the lock,
 // the session table and the stack's sessions agreeing with the device.
-#include <gtest/gtest.h>
-
-#include <leapisim/leapisim.h>
-#include <noxb/BleModel.h>
-
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
-#include "blegattwrapper/noxbleprovider.h"
-#include "blegattwrapper/sessiontable.h"
-#include "testworld.h"
+#include "fixture.h"
 
 namespace {
-
-using namespace testworld;
-using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint32_t kGeneric = 0xEAEA0005;  // no meaning to the module
 
@@ -38,8 +24,7 @@ std::uint32_t SpecialCode(const std::string& fn) {
     if (fn == "LEAPI_GATTSessionEstablishEx") return LEAPI_ERROR_SESSION_EXISTS;
     if (fn == "LEAPI_GATTSessionClose") return LEAPI_ERROR_INVALID_SESSION_HANDLE;
     if (Has(fn, "Subscribe")) return LEAPI_ERROR_NOT_OFFERED;
-    if (fn == "LEAPI_CharacteristicReadLong") return LEAPI_ERROR_AGAIN;
-    return 0;
+    return fn == "LEAPI_CharacteristicReadLong" ? LEAPI_ERROR_AGAIN : 0;
 }
 
 // Whether CheckLeapiReturnCode reports the failure: all calls but those whose
@@ -54,14 +39,6 @@ bool Checked(const std::string& fn, std::uint32_t code) {
     return fn == "LEAPI_DevicesDiscoveryEnd" || !Has(fn, "DiscoveryEnd");
 }
 
-struct Fault {
-    std::string function;
-    std::uint32_t earlier;  // calls of the same function before it
-    std::uint32_t code;
-};
-
-class Faults;
-
 // What a failure gives: the first rule whose function part and code match.
 // "%" in the outcome stands for the failing code.
 struct Rule {
@@ -74,28 +51,33 @@ struct Rule {
 // What a run shows is "<outcome> | <facts>"; the harness adds " stray=N" when
 // the stack holds sessions the module does not know of.
 struct Scenario {
-    void (*setup)(Faults&);  // the state the operation starts from
-    std::string (*run)(Faults&);
+    std::function<void()> setup;  // the state the operation starts from
+    std::function<std::string()> run;
     std::vector<Rule> rules;
     std::vector<const char*> only = {};  // the functions failed in turn; empty: all
 };
 
-class Faults : public testing::Test {
-  public:
+std::string Expected(const std::vector<Rule>& rules, const std::string& fn, std::uint32_t earlier,
+                     std::uint32_t code) {
+    for (const Rule& rule : rules) {
+        if (!Has(fn, rule.function) || (rule.code != 0 && rule.code != code)) continue;
+        if (rule.earlier >= 0 && static_cast<std::uint32_t>(rule.earlier) != earlier) continue;
+        std::string seen = rule.seen;
+        if (const std::size_t at = seen.find('%'); at != std::string::npos)
+            seen.replace(at, 1, Code(code));
+        return seen;
+    }
+    return "no rule";
+}
+
+class Faults : public WorldTest {
+  protected:
+    // A fresh world whose provider has no events object.
     void Fresh() {
-        provider.reset();
-        device.reset();
-        LeSimReset();
+        TearDown();
         LeSimSetDiscoveryPace(0);
-        callbackHolders.ReleaseAll();
-        sessionsByAddress.Clear();
         phone = AddDevice();
         provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
-    }
-    void ConnectPhone() {
-        provider->Scan(0);
-        handle = provider->Connect(EntryOf(phone));
-        device = provider->FindBleDevice(handle);
     }
     // The device object the operation worked on: the connected one, or the
     // registry's.
@@ -104,8 +86,7 @@ class Faults : public testing::Test {
     }
     bool Connected() {
         const std::shared_ptr<BleDevice> dev = Device();
-        const auto key = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(dev.get()));
-        return dev && Outcome([&] { provider->FindBleDevice(key); }) == "none";
+        return dev && Outcome([&] { provider->FindBleDevice(HandleOf(dev)); }) == "none";
     }
     // The outcome of `op`, whether the device is connected afterwards, and
     // how many refreshes of the services ran.
@@ -120,149 +101,122 @@ class Faults : public testing::Test {
     // sessions the stack holds beyond the module's.
     int ExpectConsistent() {
         const Timed next = OnOtherThread([&] { provider->Send(7, {1}); });
-        EXPECT_EQ(next.outcome, "ServiceNotFound");
-        EXPECT_LT(next.seconds, 0.9);
+        EXPECT_TRUE(next.outcome == "ServiceNotFound" && next.seconds < 0.9) << next.seconds;
         int open = 0;
         if (const std::shared_ptr<BleDevice> dev = Device()) {
             const std::uint64_t session = dev->SessionHandle();
             EXPECT_EQ(sessionsByAddress.Find(AddressOf(*dev)).value_or(kNoSession), session);
-            if (session != kNoSession) {
-                open = 1;
-                EXPECT_EQ(LeSimSessionOf(phone.id), session);
-                EXPECT_GE(callbackHolders.Size(), 1u);
-            }
+            open = session != kNoSession;
+            EXPECT_TRUE(!open ||
+                        (LeSimSessionOf(phone.id) == session && callbackHolders.Size() >= 1));
         }
         if (Connected()) {
             EXPECT_EQ(Outcome([&] { provider->Send(handle, {0x42}); }), "none");
             std::uint8_t last = 0;
-            EXPECT_EQ(LeSimLastWrittenValue(phone.id, phone.valueHandle, &last, 1), 1u);
-            EXPECT_EQ(last, 0x42);
+            EXPECT_TRUE(LeSimLastWrittenValue(phone.id, phone.valueHandle, &last, 1) == 1 &&
+                        last == 0x42);
         }
         return static_cast<int>(LeSimSessionCount()) - open;
     }
 
-    // The scenario from a fresh world; with a fault, the call fails.
-    std::string Replay(const Scenario& s, const Fault* fault = nullptr) {
+    // The scenario from a fresh world; with a code, the `earlier`-th call
+    // after the earlier ones of `fn` fails.
+    std::string Replay(const Scenario& s, const std::string& fn = "", std::uint32_t earlier = 0,
+                       std::uint32_t code = 0) {
         Fresh();
-        s.setup(*this);
-        LeSimFlushEvents();
-        LeSimJournalClear();
-        trace.Clear();
-        if (fault != nullptr) {
-            LeSimScript(fault->function.c_str(), 0, fault->earlier);
-            LeSimScript(fault->function.c_str(), fault->code, 1);
+        if (s.setup) s.setup();
+        Settle();
+        if (code != 0) {
+            LeSimScript(fn.c_str(), 0, earlier);
+            LeSimScript(fn.c_str(), code, 1);
         }
-        const std::string seen = s.run(*this);
+        const std::string seen = s.run();
         LeSimClearScripts();
         return seen;
     }
-    void Run(const char* name, const Scenario& s);
 
-    Trace trace;
-    TestDevice phone;
-    std::unique_ptr<NoxBleProvider> provider;
-    std::shared_ptr<BleDevice> device;
+    void Run(const Scenario& s) {
+        const std::string ok = Replay(s);
+        const std::vector<LeSimCall> calls = Journal();
+        ASSERT_EQ(ok.substr(0, 7), "none | ");
+        EXPECT_EQ(ExpectConsistent(), 0);
+        std::size_t injected = 0;
+        for (std::size_t i = 0; i < calls.size(); ++i) {
+            const std::string fn = calls[i].function;
+            const auto chosen = [&](const char* part) { return Has(fn, part); };
+            if (calls[i].result != 0 ||  // it fails already
+                (!s.only.empty() && std::none_of(s.only.begin(), s.only.end(), chosen))) {
+                continue;
+            }
+            std::uint32_t earlier = 0;
+            for (std::size_t j = 0; j < i; ++j) earlier += fn == calls[j].function;
+            for (std::uint32_t code : {SpecialCode(fn), kGeneric}) {
+                if (code == 0) continue;
+                SCOPED_TRACE(std::to_string(i) + ": " + fn + " = " + Code(code));
+                ++injected;
+                std::string seen = Replay(s, fn, earlier, code);
+                const std::vector<LeSimCall> now = Journal();
+                ASSERT_GT(now.size(), i);
+                for (std::size_t j = 0; j < i; ++j)
+                    EXPECT_STREQ(now[j].function, calls[j].function);
+                EXPECT_TRUE(now[i].function == fn && now[i].result == code);
+                if (Trace::Available()) {
+                    const Lines messages = trace.Messages();
+                    EXPECT_EQ(std::count(messages.begin(), messages.end(),
+                                         "CheckLeapiReturnCode error: " + Code(code) + " at " + fn),
+                              Checked(fn, code) ? 1 : 0);
+                }
+                if (const int stray = ExpectConsistent()) seen += " stray=" + std::to_string(stray);
+                EXPECT_EQ(seen, Expected(s.rules, fn, earlier, code));
+            }
+        }
+        std::printf("faults: %s: %zu stack calls, %zu faults injected\n",
+                    testing::UnitTest::GetInstance()->current_test_info()->name(), calls.size(),
+                    injected);
+    }
+
     std::uint32_t handle = 0;
     Bytes data;
 };
-
-std::string Expected(const std::vector<Rule>& rules, const Fault& f) {
-    for (const Rule& rule : rules) {
-        if (!Has(f.function, rule.function) || (rule.code != 0 && rule.code != f.code)) continue;
-        if (rule.earlier >= 0 && static_cast<std::uint32_t>(rule.earlier) != f.earlier) continue;
-        std::string seen = rule.seen;
-        if (const std::size_t at = seen.find('%'); at != std::string::npos)
-            seen.replace(at, 1, Code(f.code));
-        return seen;
-    }
-    return "no rule";
-}
-
-void Faults::Run(const char* name, const Scenario& s) {
-    const std::string ok = Replay(s);
-    const std::vector<LeSimCall> calls = Journal();
-    ASSERT_EQ(ok.substr(0, 7), "none | ");
-    EXPECT_EQ(ExpectConsistent(), 0);
-    std::size_t injected = 0;
-    for (std::size_t i = 0; i < calls.size(); ++i) {
-        if (calls[i].result != 0) continue;  // it fails already
-        const std::string fn = calls[i].function;
-        std::uint32_t earlier = 0;
-        for (std::size_t j = 0; j < i; ++j) earlier += fn == calls[j].function;
-        for (std::uint32_t code : {SpecialCode(fn), kGeneric}) {
-            const Fault f{fn, earlier, code};
-            if (code == 0 || (!s.only.empty() &&
-                              std::none_of(s.only.begin(), s.only.end(),
-                                           [&](const char* part) { return Has(fn, part); }))) {
-                continue;
-            }
-            SCOPED_TRACE(std::to_string(i) + ": " + fn + " = " + Code(code));
-            ++injected;
-            std::string seen = Replay(s, &f);
-            const std::vector<LeSimCall> now = Journal();
-            ASSERT_GT(now.size(), i);
-            for (std::size_t j = 0; j < i; ++j) EXPECT_STREQ(now[j].function, calls[j].function);
-            EXPECT_EQ(now[i].function, fn);
-            EXPECT_EQ(now[i].result, code);
-            if (Trace::Available()) {
-                const Lines messages = trace.Messages();
-                const std::string record =
-                    "CheckLeapiReturnCode error: " + Code(code) + " at " + fn;
-                EXPECT_EQ(std::count(messages.begin(), messages.end(), record),
-                          Checked(fn, code) ? 1 : 0);
-            }
-            if (const int stray = ExpectConsistent()) seen += " stray=" + std::to_string(stray);
-            EXPECT_EQ(seen, Expected(s.rules, f));
-        }
-    }
-    std::printf("faults: %s: %zu stack calls, %zu faults injected\n", name, calls.size(), injected);
-    Fresh();
-    provider.reset();
-    LeSimReset();
-}
 
 const char* const kConnected = "none | connected=1 refreshes=1";
 const char* const kRefreshedTwice = "none | connected=1 refreshes=2";
 
 TEST_F(Faults, Lifecycle) {  // destroy a provider with a connection, create the next
-    Run("Lifecycle", {[](Faults& t) { t.ConnectPhone(); },
-                      [](Faults& t) {
-                          t.provider.reset();
-                          t.device.reset();  // its session was never closed: the stack's business
-                          const std::size_t held = callbackHolders.Size();
-                          t.provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
-                          return "none | holders=" + std::to_string(held) +
-                                 " initialised=" + std::to_string(t.provider->StackInitialised());
-                      },
-                      // A stack that stays initialised keeps its session and the device it calls.
-                      {{"Uninitialize", 0, "none | holders=1 initialised=1 stray=1"},
-                       {"", LEAPI_ALREADY_INITIALIZED, "none | holders=0 initialised=1"},
-                       {"", 0, "none | holders=0 initialised=0"}}});
+    Run({[this] { ConnectPhone(); },
+         [this] {
+             provider.reset();
+             device.reset();  // its session was never closed: the stack's business
+             const std::size_t held = callbackHolders.Size();
+             provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
+             return "none | holders=" + std::to_string(held) +
+                    " initialised=" + std::to_string(provider->StackInitialised());
+         },
+         // A stack that stays initialised keeps its session and the device it calls.
+         {{"Uninitialize", 0, "none | holders=1 initialised=1 stray=1"},
+          {"", LEAPI_ALREADY_INITIALIZED, "none | holders=0 initialised=1"},
+          {"", 0, "none | holders=0 initialised=0"}}});
 }
 
 TEST_F(Faults, Scan) {  // two passes; a failed start or first record empties a pass
-    Run("Scan", {[](Faults&) {},
-                 [](Faults& t) {
-                     std::size_t n = 0;
-                     const std::string outcome =
-                         Outcome([&] { n = t.provider->Scan(1000).size(); });
-                     return outcome + " | entries=" + std::to_string(n) +
-                            " registry=" + std::to_string(t.Device() != nullptr);
-                 },
-                 {{"", LEAPI_ERROR_BUSY, "none | entries=2 registry=1"},
-                  {"End", 0, "General % | entries=0 registry=0", 0},
-                  {"End", 0, "General % | entries=0 registry=1", 1},
-                  {"Start", 0, "none | entries=1 registry=0", 0},
-                  {"GetNext", 0, "none | entries=1 registry=0", 0},
-                  {"", 0, "none | entries=1 registry=1"}}});
+    Run({{},
+         [this] {
+             std::size_t n = 0;
+             const std::string outcome = Outcome([&] { n = provider->Scan(1000).size(); });
+             return outcome + " | entries=" + std::to_string(n) +
+                    " registry=" + std::to_string(Device() != nullptr);
+         },
+         {{"", LEAPI_ERROR_BUSY, "none | entries=2 registry=1"},
+          {"End", 0, "General % | entries=0 registry=0", 0},
+          {"End", 0, "General % | entries=0 registry=1", 1},
+          {"Start", 0, "none | entries=1 registry=0", 0},
+          {"GetNext", 0, "none | entries=1 registry=0", 0},
+          {"", 0, "none | entries=1 registry=1"}}});
 }
 
 TEST_F(Faults, Connect) {  // with no scan before: Connect scans first
-    Run("Connect",
-        {[](Faults&) {},
-         [](Faults& t) {
-             return t.Connection([&] { t.handle = t.provider->Connect(EntryOf(t.phone)); });
-         },
+    Run({{},
+         [this] { return Connection([&] { handle = provider->Connect(EntryOf(phone)); }); },
          {{"", LEAPI_ERROR_BUSY, kConnected},
           {"DevicesDiscoveryEnd", 0, "General % | connected=0 refreshes=0"},
           {"DevicesDiscovery", 0, "ConnectionFailed | connected=0 refreshes=0"},
@@ -275,11 +229,10 @@ TEST_F(Faults, Connect) {  // with no scan before: Connect scans first
 }
 
 TEST_F(Faults, Disconnect) {  // a refused close is only logged
-    Run("Disconnect",
-        {[](Faults& t) { t.ConnectPhone(); },
-         [](Faults& t) {
-             const std::string outcome = Outcome([&] { t.provider->Disconnect(t.handle); });
-             return outcome + " | connected=" + std::to_string(t.Connected()) +
+    Run({[this] { handle = ConnectPhone(); },
+         [this] {
+             const std::string outcome = Outcome([&] { provider->Disconnect(handle); });
+             return outcome + " | connected=" + std::to_string(Connected()) +
                     " holders=" + std::to_string(callbackHolders.Size());
          },
          // Unless the stack knows no such session, it may still call the device.
@@ -288,49 +241,46 @@ TEST_F(Faults, Disconnect) {  // a refused close is only logged
 }
 
 TEST_F(Faults, SendAfterServicesChanged) {  // a failed refresh or write recovers
-    Run("SendAfterServicesChanged",
-        {[](Faults& t) {
-             t.ConnectPhone();
-             LeSimRaiseDeviceEvent(t.device->SessionHandle(), LEAPI_EVENT_SERVICES_CHANGED, nullptr,
+    Run({[this] {
+             handle = ConnectPhone();
+             LeSimRaiseDeviceEvent(device->SessionHandle(), LEAPI_EVENT_SERVICES_CHANGED, nullptr,
                                    0);
          },
-         [](Faults& t) { return t.Connection([&] {
-                             t.provider->Send(t.handle, {1, 2, 3});
-                         }); },
+         [this] { return Connection([&] {
+                      provider->Send(handle, {1, 2, 3});
+                  }); },
          {{"DiscoveryEnd", 0, kConnected},
           {"", LEAPI_ERROR_NOT_OFFERED, kConnected},
           {"", 0, kRefreshedTwice}}});
 }
 
 TEST_F(Faults, Receive) {  // "again" is asked again at once, anything else recovers
-    Run("Receive", {[](Faults& t) {
-                        t.ConnectPhone();
-                        t.provider->Send(t.handle, {7, 7});  // echoed for the read
-                    },
-                    [](Faults& t) {
-                        return t.Connection([&] { t.provider->Receive(t.handle, 500, t.data); },
-                                            t.data == Bytes{7, 7} ? " read" : " not read");
-                    },
-                    {{"", LEAPI_ERROR_AGAIN, "none | connected=1 refreshes=0 read"},
-                     {"", 0, "none | connected=1 refreshes=1 read"}}});
+    Run({[this] {
+             handle = ConnectPhone();
+             provider->Send(handle, {7, 7});  // echoed for the read
+         },
+         [this] {
+             return Connection([&] { provider->Receive(handle, 500, data); },
+                               data == Bytes{7, 7} ? " read" : " not read");
+         },
+         {{"", LEAPI_ERROR_AGAIN, "none | connected=1 refreshes=0 read"},
+          {"", 0, "none | connected=1 refreshes=1 read"}}});
 }
 
 TEST_F(Faults, GetRSSI) {
-    Run("GetRSSI",
-        {[](Faults& t) { t.ConnectPhone(); },
-         [](Faults& t) { return t.Connection([&] { t.provider->GetRSSI(EntryOf(t.phone)); }); },
+    Run({[this] { handle = ConnectPhone(); },
+         [this] { return Connection([&] { provider->GetRSSI(EntryOf(phone)); }); },
          {{"", 0, "General % | connected=1 refreshes=0"}}});
 }
 
 TEST_F(Faults, SendAfterLostLink) {  // recovery: the refresh fails, the session is reopened
-    Run("SendAfterLostLink",
-        {[](Faults& t) {
-             t.ConnectPhone();
-             LeSimDropSession(t.device->SessionHandle());
+    Run({[this] {
+             handle = ConnectPhone();
+             LeSimDropSession(device->SessionHandle());
          },
-         [](Faults& t) { return t.Connection([&] {
-                             t.provider->Send(t.handle, {1, 2, 3});
-                         }); },
+         [this] { return Connection([&] {
+                      provider->Send(handle, {1, 2, 3});
+                  }); },
          // The repeated write's failure reaches the host; a refused opening
          // is asked again at once; a failed refresh costs one more try.
          {{"WriteLong", 0, "General % | connected=1 refreshes=2"},
