@@ -4,6 +4,7 @@
 // once is the fault-injection test's.)
 #include <algorithm>
 #include <cstring>
+#include <sstream>
 #include <utility>
 
 #if !defined(_WIN32)
@@ -44,22 +45,19 @@ class OperationLock : public WorldTest {};
 const std::string kConnect = "I BLE_STRING NoxBleProvider::Connect: ";
 const std::string kOwn = "I BLE_STRING BleDevice::RecoveryConnection: ";
 // The stack calls of one refresh of the default phone's services.
-const Lines kRefreshCalls = {"LEAPI_ServicesDiscoveryStartByUUID",
-                             "LEAPI_ServicesDiscoveryGetNext",
-                             "LEAPI_ServicesDiscoveryEnd",
-                             "LEAPI_CharacteristicsDiscoveryStartByUUID",
-                             "LEAPI_CharacteristicsDiscoveryGetNext",
-                             "LEAPI_CharacteristicsDiscoveryEnd",
-                             "LEAPI_CharacteristicNotificationSubscribe",
-                             "LEAPI_CharacteristicIndicationSubscribe",
-                             "LEAPI_CharacteristicDescriptorsDiscoveryStart",
-                             "LEAPI_CharacteristicDescriptorsDiscoveryGetNext",
-                             "LEAPI_CharacteristicDescriptorsDiscoveryGetNext",
-                             "LEAPI_CharacteristicDescriptorWrite",
-                             "LEAPI_CharacteristicDescriptorsDiscoveryEnd"};
+const std::string kRefresh =
+    "ServicesDiscoveryStartByUUID ServicesDiscoveryGetNext ServicesDiscoveryEnd "
+    "CharacteristicsDiscoveryStartByUUID CharacteristicsDiscoveryGetNext "
+    "CharacteristicsDiscoveryEnd CharacteristicNotificationSubscribe "
+    "CharacteristicIndicationSubscribe CharacteristicDescriptorsDiscoveryStart "
+    "CharacteristicDescriptorsDiscoveryGetNext CharacteristicDescriptorsDiscoveryGetNext "
+    "CharacteristicDescriptorWrite CharacteristicDescriptorsDiscoveryEnd";
 
-Lines Then(Lines calls, const Lines& more) {
-    calls.insert(calls.end(), more.begin(), more.end());
+// The stack calls named in `names`, as CallsWithResults() gives them.
+Lines Calls(const std::string& names) {
+    Lines calls;
+    std::istringstream in(names);
+    for (std::string name; in >> name;) calls.push_back("LEAPI_" + name);
     return calls;
 }
 
@@ -71,82 +69,67 @@ std::string Failure(int attempt) {
     return kOwn + "Failed to RefreshServices, attempt no. " + std::to_string(attempt);
 }
 
-// The host's text reaches the records as UTF-8 (U+0080 in two bytes, U+10000
-// in four), never formatted.
-TEST_F(Connect, LooksTheDeviceUpRescansOnlyWhenTheRegistryLacksItAndRefreshes) {
+// A device the registry lacks is looked for again after one rescan. A
+// refresh that fails twice closes the session it opened. Twice with one
+// entry gives one handle and one session; after a new scan the new object
+// adopts the session the stack has open: a second handle, and both work.
+// GetRSSI asks the registry's object for its session, which after that scan
+// it has none of. The host's text reaches the records as UTF-8 (U+0080 in
+// two bytes, U+10000 in four), never formatted.
+TEST_F(Connect, RescansForAMissingDeviceAndGivesOneHandlePerDeviceObject) {
     const bool wide4 = sizeof(wchar_t) == 4;
-    const struct {
-        BleDeviceEntry entry;
-        std::string name, address;  // as the records have them
-        bool scanFirst;
-    } rows[] = {
-        {EntryOf(phone), "Phone", "a0:b1:c2:d3:e4:01", true},   // no rescan
-        {EntryOf(phone), "Phone", "a0:b1:c2:d3:e4:01", false},  // found by the rescan
-        {{wide4 ? L"\u0080\U00010000" : L"\u0080\u07FF", L"%s:%n", true, true},
-         wide4 ? "\xC2\x80\xF0\x90\x80\x80" : "\xC2\x80\xDF\xBF",
-         "%s:%n",
-         true},  // not even then
-    };
-    for (const auto& row : rows) {
-        const bool found = row.name == "Phone", rescan = !(row.scanFirst && found);
-        SCOPED_TRACE(row.name + (row.scanFirst ? " scanned" : " not scanned"));
-        provider.reset();  // before the next one initialises the stack
-        provider = std::make_unique<NoxBleProvider>(&host, Context());
-        if (row.scanFirst) provider->Scan(0);
-        const auto before = provider->FindBleDevice(EntryOf(phone));
-        Settle();
-        std::uint32_t handle = 0;
-        EXPECT_EQ(Outcome([&] { handle = provider->Connect(row.entry); }),
-                  found ? "none" : "ConnectionFailed");
-        EXPECT_EQ(JournalOf("LEAPI_DevicesDiscoveryStart").size(), rescan ? 1u : 0u);
+    const BleDeviceEntry odd{wide4 ? L"\u0080\U00010000" : L"\u0080\u07FF", L"%s:%n", true, true};
+    const std::string oddName = wide4 ? "\xC2\x80\xF0\x90\x80\x80" : "\xC2\x80\xDF\xBF";
+    const auto records = [&](const std::string& name, const std::string& address, bool found) {
         const std::string find = "I BLE_STRING NoxBleProvider::FindBleDevice: find BLE decvice " +
-                                 row.name + " in devices list by address";
-        Lines expected = {kConnect + "connecting to device " + row.name +
-                              "via BLE service. Address: " + row.address,
-                          find};
-        if (rescan) {
-            expected.push_back(
-                "I BLE_STRING NoxBleProvider::Scan: scan for ble devices using "
-                "StackApi()->DevicesDiscovery . miliseconds count:0");
-            expected.push_back(find);
+                                 name + " in devices list by address";
+        Lines expected = {
+            kConnect + "connecting to device " + name + "via BLE service. Address: " + address,
+            find};
+        if (!found) {
+            expected.insert(expected.end(), {"I BLE_STRING NoxBleProvider::Scan: scan for ble "
+                                             "devices using StackApi()->DevicesDiscovery . "
+                                             "miliseconds count:0",
+                                             find,
+                                             "E BLE NoxBleProvider::Connect: connection to "
+                                             "device failed, couldn't find device"});
+        } else {
+            expected.push_back(kConnect + "connection to device Phonevia BLE service succeed");
         }
-        expected.push_back(found ? kConnect + "connection to device Phonevia BLE service succeed"
-                                 : "E BLE NoxBleProvider::Connect: connection to device "
-                                   "failed, couldn't find device");
         ExpectRecords(expected, {"NoxBleProvider::Connect", "NoxBleProvider::FindBleDevice",
                                  "NoxBleProvider::Scan"});
-        // A rescan rebuilds the registry with new device objects.
-        const auto after = provider->FindBleDevice(EntryOf(phone));
-        EXPECT_EQ(before == after, !rescan);
-        if (!found) continue;
-        EXPECT_EQ(handle, HandleOf(after));
-        const Lines calls = CallsWithResults();  // the session, then one refresh
-        EXPECT_EQ(Lines(calls.end() - 14, calls.end()),
-                  Then({"LEAPI_GATTSessionEstablishEx"}, kRefreshCalls));
-    }
-}
+    };
+    EXPECT_EQ(Outcome([&] { provider->Connect(odd); }), "ConnectionFailed");
+    EXPECT_EQ(JournalOf("LEAPI_DevicesDiscoveryStart").size(), 1u);
+    records(oddName, "%s:%n", false);
 
-// A refresh that fails twice closes the session it opened: no connection is
-// left behind.
-TEST_F(Connect, ATwiceFailedRefreshLeavesNoConnectionBehind) {
-    provider->Scan(0);
-    const auto dev = provider->FindBleDevice(EntryOf(phone));
     LeSimScript("LEAPI_ServicesDiscoveryStartByUUID", LEAPI_ERROR_NOT_PERMITTED, 2);
     EXPECT_EQ(Outcome([&] { provider->Connect(EntryOf(phone)); }), "ConnectionFailed");
-    EXPECT_EQ(JournalOf("LEAPI_GATTSessionClose").size(), 1u);
-    EXPECT_TRUE(LeSimSessionCount() == 0 && dev->SessionHandle() == kNoSession);
-    EXPECT_EQ(Outcome([&] { provider->Send(HandleOf(dev), {1}); }), "ServiceNotFound");
-}
-
-// Twice with one entry: one handle, one session. After a new scan the new
-// object adopts the session the stack has open: a second handle, and both
-// work.
-TEST_F(Connect, TwiceKeepsOneHandleAndAfterANewScanGivesASecondOne) {
-    const std::uint32_t first = ConnectPhone();
+    EXPECT_TRUE(JournalOf("LEAPI_GATTSessionClose").size() == 1 && LeSimSessionCount() == 0);
+    const std::uint32_t first = HandleOf(provider->FindBleDevice(EntryOf(phone)));
+    EXPECT_EQ(Outcome([&] { provider->Send(first, {1}); }), "ServiceNotFound");
+    Settle();
+    EXPECT_EQ(provider->Connect(EntryOf(phone)), first);
+    EXPECT_EQ(CallsWithResults(), Calls("GATTSessionEstablishEx " + kRefresh));  // no rescan
+    records("Phone", "a0:b1:c2:d3:e4:01", true);
+    device = provider->FindBleDevice(first);
     const std::uint64_t session = device->SessionHandle();
     EXPECT_EQ(provider->Connect(EntryOf(phone)), first);
     EXPECT_TRUE(device->SessionHandle() == session && LeSimSessionCount() == 1);
+
+    EXPECT_EQ(provider->GetRSSI(EntryOf(phone)), -60);
     provider->Scan(0);
+    Settle();
+    for (const BleDeviceEntry& entry : {EntryOf(phone), odd}) {
+        EXPECT_EQ(Outcome([&] { provider->GetRSSI(entry); }), "ConnectionFailed");
+    }
+    EXPECT_EQ(CallsWithResults(), Lines{});
+    const std::string retrieving =
+        "I BLE_STRING NoxBleProvider::GetRSSI: retrieving RSSI from device ";
+    const std::string failed =
+        "E BLE NoxBleProvider::GetRSSI: connection to device failed, couldn't find device";
+    ExpectRecords({retrieving + "Phone", failed, retrieving + oddName, failed},
+                  {"NoxBleProvider::GetRSSI"});
     const std::uint32_t second = provider->Connect(EntryOf(phone));
     EXPECT_NE(first, second);
     Settle();
@@ -227,25 +210,23 @@ TEST_F(Disconnect, ClosesTheSessionAndForgetsTheHandleWhateverTheStackSays) {
     }
     Settle();
     const std::string h = std::to_string(handle);
-    const std::string looking =
-        "I BLE_STRING NoxBleProvider::FindBleDevice: looking for BLE service by handle" + h;
-    const std::string notFound = "E BLE NoxBleProvider::FindBleDevice: didn't found BLE service";
     Bytes data = {9};
-    EXPECT_EQ(Outcome([&] { provider->Send(handle, {1, 2}); }), "ServiceNotFound");
     EXPECT_EQ(Outcome([&] { provider->Receive(handle, 100, data); }), "ServiceNotFound");
     EXPECT_EQ(Outcome([&] { provider->Disconnect(handle); }), "none");
-    ExpectRecords({"I BLE_STRING NoxBleProvider::Send: sending data by handle " + h, looking,
-                   notFound, "I BLE_STRING NoxBleProvider::Receive: receiving data by handle " + h,
-                   looking, notFound,
-                   "I BLE_STRING NoxBleProvider::Disconnect: disconnecting service " + h,
-                   "E BLE NoxBleProvider::Disconnect: didn't found BLE service"});
+    ExpectRecords(
+        {"I BLE_STRING NoxBleProvider::Receive: receiving data by handle " + h,
+         "I BLE_STRING NoxBleProvider::FindBleDevice: looking for BLE service by handle" + h,
+         "E BLE NoxBleProvider::FindBleDevice: didn't found BLE service",
+         "I BLE_STRING NoxBleProvider::Disconnect: disconnecting service " + h,
+         "E BLE NoxBleProvider::Disconnect: didn't found BLE service"});
     EXPECT_EQ(data, Bytes{9});
     EXPECT_EQ(CallsWithResults(), Lines{});
 }
 
 // A failed write costs one refresh and one pause, on the same session, and
 // the write again; a failed read likewise, and the repeated read (of what the
-// repeated write left) fills the caller's vector.
+// repeated write left) fills the caller's vector. After the services changed
+// a transfer rediscovers them first.
 TEST_F(Transfer, TheRoadOfOneSendAndOneReceiveThroughARecovery) {
     const std::uint32_t handle = ConnectPhone();
     const std::string h = std::to_string(handle);
@@ -255,9 +236,8 @@ TEST_F(Transfer, TheRoadOfOneSendAndOneReceiveThroughARecovery) {
     EXPECT_EQ(send.outcome, "none");
     EXPECT_TRUE(send.seconds >= 0.9 && send.seconds < 3.0) << send.seconds;
     EXPECT_EQ(CallsWithResults(),
-              Then(Then({"LEAPI_CharacteristicWriteLong=" + Code(LEAPI_ERROR_INVALID_LENGTH)},
-                        kRefreshCalls),
-                   {"LEAPI_CharacteristicWriteLong"}));
+              Calls("CharacteristicWriteLong=" + Code(LEAPI_ERROR_INVALID_LENGTH) + " " + kRefresh +
+                    " CharacteristicWriteLong"));
     ExpectRecords(
         {"I BLE_STRING NoxBleProvider::Send: sending data by handle " + h,
          "I BLE_STRING NoxBleProvider::FindBleDevice: looking for BLE service by handle" + h,
@@ -278,6 +258,10 @@ TEST_F(Transfer, TheRoadOfOneSendAndOneReceiveThroughARecovery) {
         EXPECT_EQ(trace.Of({"NoxBleProvider::Receive"}).back(),
                   "I BLE_STRING NoxBleProvider::Receive: RecoveryConnection done, read the data ");
     }
+    Raise(device->SessionHandle(), LEAPI_EVENT_SERVICES_CHANGED);
+    Settle();
+    provider->Receive(handle, 0, read);
+    EXPECT_EQ(CallsWithResults(), Calls(kRefresh + " CharacteristicReadLong"));
 }
 
 TEST_F(Transfer, AWriteCarriesAtMost512Bytes) {
@@ -341,40 +325,6 @@ TEST_F(Transfer, AReadPollsUntilDataOrTheTimeOutAndReturnsExactlyTheBytesRead) {
 #endif
 }
 
-TEST_F(Transfer, ServicesChangedMakesTheNextTransferRediscoverFirst) {
-    const std::uint32_t handle = ConnectPhone();
-    Bytes data;
-    for (const bool send : {true, false}) {
-        Raise(device->SessionHandle(), LEAPI_EVENT_SERVICES_CHANGED);
-        Settle();
-        if (send) provider->Send(handle, {5});
-        if (!send) provider->Receive(handle, 0, data);
-        EXPECT_EQ(CallsWithResults(), Then(kRefreshCalls, {send ? "LEAPI_CharacteristicWriteLong"
-                                                                : "LEAPI_CharacteristicReadLong"}));
-    }
-    EXPECT_EQ(data, Bytes{5});
-}
-
-// GetRSSI asks the registry's object for its session: after a new scan that
-// object has none, and a device the registry lacks has no object.
-TEST_F(Transfer, GetRSSIAsksTheRegistrysObjectForItsSession) {
-    ConnectPhone();
-    EXPECT_EQ(provider->GetRSSI(EntryOf(phone)), -60);
-    provider->Scan(0);
-    Settle();
-    for (const BleDeviceEntry& entry :
-         {EntryOf(phone), BleDeviceEntry{L"%s%n", L"%s", true, true}}) {
-        EXPECT_EQ(Outcome([&] { provider->GetRSSI(entry); }), "ConnectionFailed");
-    }
-    EXPECT_EQ(CallsWithResults(), Lines{});
-    const std::string retrieving =
-        "I BLE_STRING NoxBleProvider::GetRSSI: retrieving RSSI from device ";
-    const std::string failed =
-        "E BLE NoxBleProvider::GetRSSI: connection to device failed, couldn't find device";
-    ExpectRecords({retrieving + "Phone", failed, retrieving + "%s%n", failed},
-                  {"NoxBleProvider::GetRSSI"});
-}
-
 // Each failed refresh closes the session in use and opens the next; after
 // six the recovery gives up, keeping the last session. A failed
 // establishment is retried at once; when the retry fails too the recovery
@@ -410,12 +360,11 @@ TEST_F(Recovery, GivesUpAfterSixFailedRefreshesOrTwoFailedEstablishments) {
     const Timed send = TimedOutcome([&] { provider->Send(handle, {4}); });
     EXPECT_EQ(send.outcome, "ConnectionFailed");
     EXPECT_TRUE(send.seconds >= 0.9 && send.seconds < 3.0) << send.seconds;  // one pause
-    const std::string refused =
-        "LEAPI_GATTSessionEstablishEx=" + Code(LEAPI_ERROR_DEVICE_NOT_FOUND);
+    const std::string refused = "GATTSessionEstablishEx=" + Code(LEAPI_ERROR_DEVICE_NOT_FOUND);
     EXPECT_EQ(CallsWithResults(),
-              (Lines{"LEAPI_CharacteristicWriteLong=" + Code(LEAPI_ERROR_NOT_PERMITTED),
-                     "LEAPI_ServicesDiscoveryStartByUUID=" + Code(LEAPI_ERROR_NOT_PERMITTED),
-                     "LEAPI_GATTSessionClose", refused, refused}));
+              Calls("CharacteristicWriteLong=" + Code(LEAPI_ERROR_NOT_PERMITTED) +
+                    " ServicesDiscoveryStartByUUID=" + Code(LEAPI_ERROR_NOT_PERMITTED) +
+                    " GATTSessionClose " + refused + " " + refused));
     EXPECT_EQ(device->SessionHandle(), kNoSession);
     ExpectRecords(
         {kOwn + "Start Recovery Connection", Pause(0), Failure(0),
