@@ -62,15 +62,11 @@ TEST_F(Scan, FiltersAndRecordsDecideWhatIsListedAndWhatCanBeFound) {
         if (r.listed & 2) second.push_back(line(address[5], false, connectable, connectable));
     }
     // No name: not listed; all 249 units of name, no NUL; seen live only.
-    LeSimMakeDeviceRecord(&record, address, "", 2, 12, -50, 1);
-    record.address[5] = 0x41;
-    LeSimAddDevice(&record, LEAPI_DISCOVERY_KNOWN);
-    std::fill(std::begin(record.name), std::end(record.name), std::uint16_t{'n'});
-    record.address[5] = 0x42;
-    LeSimAddDevice(&record, LEAPI_DISCOVERY_KNOWN);
-    LeSimMakeDeviceRecord(&record, address, "late", 2, 12, -50, 1);
-    record.address[5] = 0x43;
-    LeSimAddDevice(&record, LEAPI_DISCOVERY_LIVE);
+    for (address[5] = 0x41; address[5] <= 0x43; ++address[5]) {
+        LeSimMakeDeviceRecord(&record, address, address[5] == 0x43 ? "late" : "", 2, 12, -50, 1);
+        if (address[5] == 0x42) std::fill(std::begin(record.name), std::end(record.name), 'n');
+        LeSimAddDevice(&record, address[5] == 0x43 ? LEAPI_DISCOVERY_LIVE : LEAPI_DISCOVERY_KNOWN);
+    }
     const std::size_t longName = expected.size();
     expected.push_back(line(0x42, true, true, true));
     expected.insert(expected.end(), second.begin(), second.end());
