@@ -57,12 +57,10 @@ Lines Calls(const std::string& names) {
     return calls;
 }
 
-std::string Pause(int attempt) {
-    return kOwn + "RefreshServices, attempt no. " + std::to_string(attempt) + " sleep for 1 sec";
-}
-
-std::string Failure(int attempt) {
-    return kOwn + "Failed to RefreshServices, attempt no. " + std::to_string(attempt);
+// The record of a recovery attempt's pause, or of its failed refresh.
+std::string Attempt(int attempt, bool failed) {
+    return kOwn + (failed ? "Failed to " : "") + "RefreshServices, attempt no. " +
+           std::to_string(attempt) + (failed ? "" : " sleep for 1 sec");
 }
 
 // A device the registry lacks is looked for again after one rescan. A
@@ -110,9 +108,8 @@ TEST_F(Connect, RescansForAMissingDeviceAndGivesOneHandlePerDeviceObject) {
     EXPECT_EQ(provider->GetRSSI(EntryOf(phone)), -60);
     provider->Scan(0);
     Settle();
-    for (const BleDeviceEntry& entry : {EntryOf(phone), odd}) {
+    for (const BleDeviceEntry& entry : {EntryOf(phone), odd})
         EXPECT_EQ(Outcome([&] { provider->GetRSSI(entry); }), "ConnectionFailed");
-    }
     EXPECT_EQ(CallsWithResults(), Lines{});
     const std::string retrieving =
         "I BLE_STRING NoxBleProvider::GetRSSI: retrieving RSSI from device ";
@@ -123,9 +120,8 @@ TEST_F(Connect, RescansForAMissingDeviceAndGivesOneHandlePerDeviceObject) {
     const std::uint32_t second = provider->Connect(EntryOf(phone));
     EXPECT_NE(first, second);
     Settle();
-    for (const std::uint32_t handle : {first, second}) {
+    for (const std::uint32_t handle : {first, second})
         EXPECT_EQ(Outcome([&] { provider->Send(handle, {2}); }), "none");
-    }
     EXPECT_EQ(CallsWithResults(), Lines(2, "LEAPI_CharacteristicWriteLong"));
 }
 
@@ -166,10 +162,8 @@ TEST_F(Connect, ADisconnectClosesTheSessionAndForgetsTheHandleWhateverTheStackSa
             lost ? LEAPI_ERROR_INVALID_SESSION_HANDLE : LEAPI_ERROR_NOT_PERMITTED;
         handle = ConnectPhone();
         const std::uint64_t session = device->SessionHandle();
-        if (lost) {
-            LeSimDropSession(session);
-            Settle();
-        }
+        if (lost) LeSimDropSession(session);
+        Settle();
         LeSimScript("LEAPI_GATTSessionClose", lost ? 0 : answer, 1);
         EXPECT_EQ(Outcome([&] { provider->Disconnect(handle); }), "none");
         const auto closes = JournalOf("LEAPI_GATTSessionClose");
@@ -184,7 +178,6 @@ TEST_F(Connect, ADisconnectClosesTheSessionAndForgetsTheHandleWhateverTheStackSa
              std::string("E BLE BleDevice::GATTSessionClose: Failed close GATTSession with ") +
                  (lost ? "error LEAPI_ERROR_INVALID_SESSION_HANDLE" : "unknown error")},
             {"NoxBleProvider::Disconnect", "BleDevice::GATTSessionClose"});
-        if (!lost) LeSimDropSession(session);
     }
     Settle();
     const std::string h = std::to_string(handle);
@@ -192,11 +185,11 @@ TEST_F(Connect, ADisconnectClosesTheSessionAndForgetsTheHandleWhateverTheStackSa
     EXPECT_EQ(Outcome([&] { provider->Receive(handle, 100, data); }), "ServiceNotFound");
     EXPECT_EQ(Outcome([&] { provider->Disconnect(handle); }), "none");
     ExpectRecords(
-        {"I BLE_STRING NoxBleProvider::Receive: receiving data by handle " + h,
-         "I BLE_STRING NoxBleProvider::FindBleDevice: looking for BLE service by handle" + h,
+        {"I BLE_STRING NoxBleProvider::FindBleDevice: looking for BLE service by handle" + h,
          "E BLE NoxBleProvider::FindBleDevice: didn't found BLE service",
          "I BLE_STRING NoxBleProvider::Disconnect: disconnecting service " + h,
-         "E BLE NoxBleProvider::Disconnect: didn't found BLE service"});
+         "E BLE NoxBleProvider::Disconnect: didn't found BLE service"},
+        {"NoxBleProvider::FindBleDevice", "NoxBleProvider::Disconnect"});
     EXPECT_EQ(data, Bytes{9});
     EXPECT_EQ(CallsWithResults(), Lines{});
 }
@@ -220,7 +213,7 @@ TEST_F(Transfer, TheRoadOfOneSendAndOneReceiveThroughARecoveryAndOfTheWritesAfte
         {"I BLE_STRING NoxBleProvider::Send: sending data by handle " + h,
          "I BLE_STRING NoxBleProvider::FindBleDevice: looking for BLE service by handle" + h,
          CheckRecord(LEAPI_ERROR_INVALID_LENGTH, "LEAPI_CharacteristicWriteLong"),
-         kOwn + "Start Recovery Connection", Pause(0),
+         kOwn + "Start Recovery Connection", Attempt(0, false),
          kOwn + "Refresg services done, resend the data ",
          "I BLE_STRING NoxBleProvider::Send: RecoveryConnection done, resend the data "},
         {"NoxBleProvider::Send", "NoxBleProvider::FindBleDevice", "CheckLeapiReturnCode",
@@ -317,8 +310,7 @@ TEST_F(Transfer, ARecoveryGivesUpAfterSixFailedRefreshesOrTwoFailedEstablishment
                 LeSimSessionOf(phone.id) == opens[5].args[4]);
     Lines expected = {kOwn + "Start Recovery Connection"};
     for (int attempt = 0; attempt < 6; ++attempt) {
-        expected.push_back(Pause(attempt));
-        expected.push_back(Failure(attempt));
+        expected.insert(expected.end(), {Attempt(attempt, false), Attempt(attempt, true)});
     }
     ExpectRecords(expected, {"BleDevice::RecoveryConnection"});
 
@@ -336,7 +328,7 @@ TEST_F(Transfer, ARecoveryGivesUpAfterSixFailedRefreshesOrTwoFailedEstablishment
                     " GATTSessionClose " + refused + " " + refused));
     EXPECT_EQ(device->SessionHandle(), kNoSession);
     ExpectRecords(
-        {kOwn + "Start Recovery Connection", Pause(0), Failure(0),
+        {kOwn + "Start Recovery Connection", Attempt(0, false), Attempt(0, true),
          kOwn + "GATTSessionEstablish failed, retry again", kOwn + "GATTSessionEstablish failed"},
         {"BleDevice::RecoveryConnection"});
 }
