@@ -158,18 +158,17 @@ TEST_F(Connect, TwoProvidersEachLetGoOfTheirOwnDevicesOnly) {
 TEST_F(Connect, ADisconnectClosesTheSessionAndForgetsTheHandleWhateverTheStackSays) {
     std::uint32_t handle = 0;
     for (const bool lost : {true, false}) {  // the link lost first; a refused close
-        const std::uint32_t answer =
-            lost ? LEAPI_ERROR_INVALID_SESSION_HANDLE : LEAPI_ERROR_NOT_PERMITTED;
         handle = ConnectPhone();
         const std::uint64_t session = device->SessionHandle();
         if (lost) LeSimDropSession(session);
         Settle();
-        LeSimScript("LEAPI_GATTSessionClose", lost ? 0 : answer, 1);
+        LeSimScript("LEAPI_GATTSessionClose", lost ? 0 : LEAPI_ERROR_NOT_PERMITTED, 1);
         EXPECT_EQ(Outcome([&] { provider->Disconnect(handle); }), "none");
         const auto closes = JournalOf("LEAPI_GATTSessionClose");
         ASSERT_EQ(closes.size(), 1u);
         EXPECT_TRUE(closes[0].args[0] == (lost ? kNoSession : session) &&
-                    closes[0].result == answer);
+                    closes[0].result ==
+                        (lost ? LEAPI_ERROR_INVALID_SESSION_HANDLE : LEAPI_ERROR_NOT_PERMITTED));
         EXPECT_TRUE(device->SessionHandle() == kNoSession &&
                     !sessionsByAddress.Find(AddressOf(*device)));
         ExpectRecords(
@@ -303,15 +302,13 @@ TEST_F(Transfer, ARecoveryGivesUpAfterSixFailedRefreshesOrTwoFailedEstablishment
     const auto closes = JournalOf("LEAPI_GATTSessionClose");
     const auto opens = JournalOf("LEAPI_GATTSessionEstablishEx");
     ASSERT_TRUE(closes.size() == 6 && opens.size() == 6);
-    for (std::size_t i = 0; i < 6; ++i) {
+    for (std::size_t i = 0; i < 6; ++i)
         EXPECT_EQ(closes[i].args[0], i == 0 ? first : opens[i - 1].args[4]);
-    }
     EXPECT_TRUE(device->SessionHandle() == opens[5].args[4] &&
                 LeSimSessionOf(phone.id) == opens[5].args[4]);
     Lines expected = {kOwn + "Start Recovery Connection"};
-    for (int attempt = 0; attempt < 6; ++attempt) {
+    for (int attempt = 0; attempt < 6; ++attempt)
         expected.insert(expected.end(), {Attempt(attempt, false), Attempt(attempt, true)});
-    }
     ExpectRecords(expected, {"BleDevice::RecoveryConnection"});
 
     Settle();

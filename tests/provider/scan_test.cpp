@@ -73,10 +73,9 @@ TEST_F(Scan, FiltersAndRecordsDecideWhatIsListedAndWhatCanBeFound) {
     expected.push_back(line(0x43, false, true, false));
 
     const std::vector<BleDeviceEntry> entries = provider->Scan(1000);
-    for (const BleDeviceEntry& e : entries) {
+    for (const BleDeviceEntry& e : entries)
         got.push_back(line(std::stoul(e.address.substr(15), nullptr, 16), e.firstPass,
                            e.connectable, provider->FindBleDevice(e) != nullptr));
-    }
     EXPECT_EQ(got, expected);
     EXPECT_EQ(entries.at(longName).name, std::wstring(249, L'n'));
     EXPECT_TRUE(entries.at(0).name == L"dev" && entries.back().name == L"late");
