@@ -1,7 +1,6 @@
 // Scan: the two discovery passes, their filters, the entries and the registry.
 // (Each stack call of a scan failing in turn is the fault-injection test's.)
 #include <algorithm>
-#include <cwctype>
 #include <iterator>
 
 #include "fixture.h"
@@ -79,9 +78,8 @@ TEST_F(Scan, FiltersAndRecordsDecideWhatIsListedAndWhatCanBeFound) {
     EXPECT_EQ(got, expected);
     EXPECT_EQ(entries.at(longName).name, std::wstring(249, L'n'));
     EXPECT_TRUE(entries.at(0).name == L"dev" && entries.back().name == L"late");
-    BleDeviceEntry upper = entries[0];
-    for (wchar_t& ch : upper.address) ch = static_cast<wchar_t>(std::towupper(ch));
-    EXPECT_FALSE(provider->FindBleDevice(upper));
+    // The first listed device, its address in capitals.
+    EXPECT_FALSE(provider->FindBleDevice({L"dev", L"A0:B1:C2:D3:E4:04", true, true}));
 }
 
 // Scan takes no operation lock: looking a device up races a new scan's
