@@ -35,9 +35,6 @@ TEST(Lifecycle, OnlyAnInitialisedProviderUninitialisesAndAFailureStaysInside) {
          "E BLE CheckLeapiReturnCode: CheckLeapiReturnCode error: " + Code(kNot) +
              " at LEAPI_Uninitialize"},
     };
-    const auto call = [](const std::string& name, std::uint32_t code) {
-        return code == 0 ? name : name + "=" + Code(code);
-    };
     for (const auto& row : rows) {
         LeSimReset();
         Trace trace;
@@ -48,9 +45,9 @@ TEST(Lifecycle, OnlyAnInitialisedProviderUninitialisesAndAFailureStaysInside) {
         LeSimFlushEvents();
         LeSimScript("LEAPI_Uninitialize", row.uninitialize, 1);
         provider.reset();
-        Lines calls = {call("LEAPI_Initialize", row.initialize)};
-        if (row.initialised) calls.push_back(call("LEAPI_Uninitialize", row.uninitialize));
-        EXPECT_EQ(CallsWithResults(), calls);
+        Lines calls = {"LEAPI_Initialize"};
+        if (row.initialised) calls.push_back("LEAPI_Uninitialize");
+        EXPECT_EQ(JournalNames(), calls);
         if (Trace::Available()) {
             EXPECT_EQ(trace.Of(), (Lines{made + "start constructing NoxBleProvider",
                                          made + (row.initialised ? ok : "initialize failed"),
