@@ -47,12 +47,11 @@ int Host() {
         module.Export<noxb::CreateBleGattInstanceFn>(noxb::kCreateBleGattInstanceName)());
     provider->Scan(0);
     const std::uint32_t handle = provider->Connect(EntryOf(phone));
-    const std::vector<std::uint8_t> data = {'p', 'i', 'n', 'g'};
-    provider->Send(handle, data);
+    provider->Send(handle, {'p', 'i', 'n', 'g'});
     LeSimFlushEvents();
     LeSimDropSession(LeSimSessionOf(phone.id));
     LeSimFlushEvents();
-    provider->Send(handle, data);  // the link is gone: recovers, then writes
+    provider->Send(handle, {'p', 'i', 'n', 'g'});  // the link is gone: recovers, then writes
     provider->Disconnect(handle);
     return 0;
 }

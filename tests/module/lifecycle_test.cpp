@@ -11,8 +11,6 @@
 #include "blegattwrapper/noxbleprovider.h"
 #include "testworld.h"
 
-namespace {
-
 using namespace testworld;
 
 // A provider initialises the stack unless that fails ("already initialised"
@@ -55,5 +53,3 @@ TEST(Lifecycle, OnlyAnInitialisedProviderUninitialisesAndAFailureStaysInside) {
         }
     }
 }
-
-}  // namespace

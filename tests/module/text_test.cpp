@@ -13,14 +13,16 @@
 #include "textutil/bleaddress.h"
 #include "textutil/utf8.h"
 
-namespace {
-
 using namespace noxb::BluetoothProvider;
 
 // Between them the two addresses hold every hex digit. Log text without
 // arguments is copied as it is, up to its first NUL; with arguments it is
 // composed; both the format and the composed text are cut at 1023 bytes.
-TEST(Text, AddressesAreSixLowerCasePairsAndLogTextIsCopiedOrComposedAndCutAt1023) {
+// Every value a wide unit holds encodes in the shortest form of its range and
+// decodes back to itself; values past U+10FFFF become U+FFFD. Lone surrogate
+// halves encode like any value (mingw's own converter throws on them), so a
+// 16-bit platform's surrogate pair comes out as two 3-byte forms.
+TEST(Text, AddressesLogTextAndUtf8AreAsTheirReadersExpect) {
     const unsigned char bytes[12] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB,
                                      0xCD, 0xEF, 0x00, 0xFF, 0x10, 0xBA};
     EXPECT_EQ(FormatBleAddress(bytes) + FormatBleAddress(bytes + 6),
@@ -33,13 +35,6 @@ TEST(Text, AddressesAreSixLowerCasePairsAndLogTextIsCopiedOrComposedAndCutAt1023
     EXPECT_EQ(FormatLogText(longText.c_str()), cut);
     EXPECT_EQ(FormatLogText("%s%s", longText.c_str(), "tail"), cut);
     EXPECT_EQ(FormatLogText(std::string(1023, 'z') + "%d", 5), std::string(1023, 'z'));
-}
-
-// Every value a wide unit holds encodes in the shortest form of its range and
-// decodes back to itself; values past U+10FFFF become U+FFFD. Lone surrogate
-// halves encode like any value (mingw's own converter throws on them), so a
-// 16-bit platform's surrogate pair comes out as two 3-byte forms.
-TEST(ToUtf8, EveryUnitRoundTripsInItsShortestForm) {
     EXPECT_EQ(ToUtf8(std::wstring(L"P\0\u00e9", 3)), std::string("P\0\xC3\xA9", 4));
     // By length: the lead byte is 0xxxxxxx, 110xxxxx, 1110xxxx or 11110xxx.
     const unsigned leadMask[] = {0, 0x80, 0xE0, 0xF0, 0xF8}, lead[] = {0, 0, 0xC0, 0xE0, 0xF0};
@@ -77,5 +72,3 @@ TEST(ProviderExceptions, CopiesKeepTextTypeAndCodesAndOnlyGeneralOnesAreGeneral)
               "Bluetooth Provider: Operation failed since local adapter is not connected to the "
               "specified service. 9 0");
 }
-
-}  // namespace

@@ -43,12 +43,6 @@ std::vector<Attributes> Manifest(const std::string& tag) {
     return found;
 }
 
-Attributes OnlyOne(const std::string& tag) {
-    const std::vector<Attributes> all = Manifest(tag);
-    EXPECT_EQ(all.size(), 1u) << "<" << tag << "> elements";
-    return all.at(0);
-}
-
 void Log(LogLevel level, const std::string& function = "F::G", const std::string& file = "f",
          unsigned line = 1) {
     KorvelLoggerBle::Instance()->Log(level, "BLE", function, file, line, "m");
@@ -119,8 +113,10 @@ TEST(Trace, EventsAreFiveTerminatedStringsInOrderUnderTheirDescriptorAsTheManife
     std::map<std::string, Attributes> declared;  // by id
     for (const Attributes& event : Manifest("event")) declared[event.at("value")] = event;
     EXPECT_EQ(declared.size(), 4u);
-    Attributes channel = OnlyOne("channel"), keyword = OnlyOne("keyword"),
-               provider = OnlyOne("provider");
+    for (const char* tag : {"provider", "channel", "keyword", "template"})
+        EXPECT_EQ(Manifest(tag).size(), 1u) << tag;
+    Attributes channel = Manifest("channel").at(0), keyword = Manifest("keyword").at(0),
+               provider = Manifest("provider").at(0);
     // The module registers the numeric form; decoders match on the text.
     const std::uint8_t* d4 = kProviderIdData4;
     char numeric[40];
@@ -140,7 +136,7 @@ TEST(Trace, EventsAreFiveTerminatedStringsInOrderUnderTheirDescriptorAsTheManife
         Attributes e = declared[std::to_string(d.Id)];
         EXPECT_EQ((Texts{e["level"], e["version"], e["channel"], e["keywords"], e["template"]}),
                   (Texts{levels[level], std::to_string(d.Version), channel["chid"], keyword["name"],
-                         OnlyOne("template")["tid"]}));
+                         Manifest("template").at(0).at("tid")}));
     }
     Texts fields;  // tools read the payload by name, as text
     for (const Attributes& field : Manifest("data"))
