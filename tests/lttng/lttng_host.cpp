@@ -36,17 +36,16 @@ int Watch() {
 }
 
 int Host() {
-    using namespace testworld;
     LeSimReset();
-    DeviceSpec spec;
+    testworld::DeviceSpec spec;
     spec.name = "Café Ünïcode ☕";
-    const TestDevice phone = AddDevice(spec);
+    const testworld::TestDevice phone = testworld::AddDevice(spec);
     LoadedModule module;
     if (!module.Loaded()) throw std::runtime_error(module.Error());
     std::unique_ptr<noxb::IBTProvider> provider(
         module.Export<noxb::CreateBleGattInstanceFn>(noxb::kCreateBleGattInstanceName)());
     provider->Scan(0);
-    const std::uint32_t handle = provider->Connect(EntryOf(phone));
+    const std::uint32_t handle = provider->Connect(testworld::EntryOf(phone));
     provider->Send(handle, {'p', 'i', 'n', 'g'});
     LeSimFlushEvents();
     LeSimDropSession(LeSimSessionOf(phone.id));

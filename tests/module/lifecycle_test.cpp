@@ -43,9 +43,8 @@ TEST(Lifecycle, OnlyAnInitialisedProviderUninitialisesAndAFailureStaysInside) {
         LeSimFlushEvents();
         LeSimScript("LEAPI_Uninitialize", row.uninitialize, 1);
         provider.reset();
-        Lines calls = {"LEAPI_Initialize"};
-        if (row.initialised) calls.push_back("LEAPI_Uninitialize");
-        EXPECT_EQ(JournalNames(), calls);
+        EXPECT_EQ(JournalNames(), (row.initialised ? Lines{"LEAPI_Initialize", "LEAPI_Uninitialize"}
+                                                   : Lines{"LEAPI_Initialize"}));
         if (Trace::Available()) {
             EXPECT_EQ(trace.Of(), (Lines{made + "start constructing NoxBleProvider",
                                          made + (row.initialised ? ok : "initialize failed"),

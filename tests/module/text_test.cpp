@@ -5,7 +5,6 @@
 #include <noxb/Exceptions.h>
 
 #include <cstdint>
-#include <cwchar>
 #include <exception>
 #include <string>
 
@@ -38,7 +37,7 @@ TEST(Text, AddressesLogTextAndUtf8AreAsTheirReadersExpect) {
     EXPECT_EQ(ToUtf8(std::wstring(L"P\0\u00e9", 3)), std::string("P\0\xC3\xA9", 4));
     // By length: the lead byte is 0xxxxxxx, 110xxxxx, 1110xxxx or 11110xxx.
     const unsigned leadMask[] = {0, 0x80, 0xE0, 0xF0, 0xF8}, lead[] = {0, 0, 0xC0, 0xE0, 0xF0};
-    for (std::uint32_t value = 0; value <= (WCHAR_MAX > 0xFFFF ? 0x110000u : 0xFFFFu); ++value) {
+    for (std::uint32_t value = 0; value <= (sizeof(wchar_t) > 2 ? 0x110000u : 0xFFFFu); ++value) {
         const std::string text = ToUtf8(std::wstring(1, static_cast<wchar_t>(value)));
         const std::uint32_t want = value > 0x10FFFF ? 0xFFFD : value;
         const std::size_t n = want < 0x80 ? 1 : want < 0x800 ? 2 : want < 0x10000 ? 3 : 4;
