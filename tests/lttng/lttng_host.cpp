@@ -9,8 +9,8 @@
 #include <noxb/noxb.h>
 
 #include <cstdio>
-#include <iostream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,49 +19,38 @@
 
 namespace {
 
+// Called on the shim's thread: stdout is unbuffered, so the test sees each line at once.
 void OnEnable(const GUID*, uint32_t code, uint8_t level, uint64_t, uint64_t, const void*, void*) {
-    if (code == EVENT_CONTROL_CODE_ENABLE_PROVIDER) {
-        std::printf("enabled %u\n", static_cast<unsigned>(level));
-    } else {
-        std::printf("disabled\n");
-    }
-    std::fflush(stdout);
+    std::puts(code == EVENT_CONTROL_CODE_ENABLE_PROVIDER
+                  ? ("enabled " + std::to_string(level)).c_str()
+                  : "disabled");
 }
 
 int Watch() {
     const GUID id{0x1b2c3d4e, 0x5f60, 0x7182, {0x93, 0xa4, 0xb5, 0xc6, 0xd7, 0xe8, 0xf9, 0x0a}};
     REGHANDLE handle = 0;
     if (EventRegister(&id, OnEnable, nullptr, &handle) != 0) return 1;
-    std::printf("registered\n");
-    std::fflush(stdout);
-    std::string line;
-    while (std::getline(std::cin, line)) {
-    }
+    std::puts("registered");
+    while (std::getchar() != EOF) continue;
     return EventUnregister(handle) == 0 ? 0 : 1;
 }
 
 int Host() {
-    using namespace testworld;
     LeSimReset();
-    DeviceSpec spec;
+    testworld::DeviceSpec spec;
     spec.name = "Café Ünïcode ☕";
-    const TestDevice phone = AddDevice(spec);
+    const testworld::TestDevice phone = testworld::AddDevice(spec);
     LoadedModule module;
-    if (!module.Loaded()) {
-        std::fprintf(stderr, "lttng_host: %s\n", module.Error().c_str());
-        return 1;
-    }
-    const auto create =
-        module.Export<noxb::CreateBleGattInstanceFn>(noxb::kCreateBleGattInstanceName);
-    std::unique_ptr<noxb::IBTProvider> provider(create());
+    if (!module.Loaded()) throw std::runtime_error(module.Error());
+    std::unique_ptr<noxb::IBTProvider> provider(
+        module.Export<noxb::CreateBleGattInstanceFn>(noxb::kCreateBleGattInstanceName)());
     provider->Scan(0);
-    const std::uint32_t handle = provider->Connect(EntryOf(phone));
-    const std::vector<std::uint8_t> data = {'p', 'i', 'n', 'g'};
-    provider->Send(handle, data);
+    const std::uint32_t handle = provider->Connect(testworld::EntryOf(phone));
+    provider->Send(handle, {'p', 'i', 'n', 'g'});
     LeSimFlushEvents();
     LeSimDropSession(LeSimSessionOf(phone.id));
     LeSimFlushEvents();
-    provider->Send(handle, data);  // the link is gone: recovers, then writes
+    provider->Send(handle, {'p', 'i', 'n', 'g'});  // the link is gone: recovers, then writes
     provider->Disconnect(handle);
     return 0;
 }
@@ -69,6 +58,7 @@ int Host() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "watch") return Watch();
     if (mode == "host") return Host();

@@ -22,34 +22,25 @@
 
 namespace {
 
-constexpr std::uint64_t kKeyword = noxb::trace::kKeyword;
+using namespace noxb::trace;
 using Ids = std::vector<std::uint16_t>;
 using Texts = std::vector<std::string>;
 using Attributes = std::map<std::string, std::string>;
 
-// The attributes of every <tag ...> element of the manifest, in document order.
+// The attributes of every <tag ...> element of the manifest outside its
+// comments, in document order.
 std::vector<Attributes> Manifest(const std::string& tag) {
-    static const std::string text = [] {
-        std::ifstream in(NOXB_MANIFEST_FILE);
-        const std::string all{std::istreambuf_iterator<char>(in), {}};
-        return std::regex_replace(all, std::regex("<!--[\\s\\S]*?-->"), "");
-    }();
+    static const std::string text = std::regex_replace(
+        std::string(std::istreambuf_iterator<char>(std::ifstream(NOXB_MANIFEST_FILE).rdbuf()), {}),
+        std::regex("<!--[\\s\\S]*?-->"), "");
     const std::regex element("<" + tag + "\\s([^>]*)>"), attribute("([\\w:]+)=\"([^\"]*)\"");
     std::vector<Attributes> found;
     for (std::sregex_iterator e(text.begin(), text.end(), element), end; e != end; ++e) {
-        const std::string body = (*e)[1];
         found.emplace_back();
-        for (std::sregex_iterator a(body.begin(), body.end(), attribute); a != end; ++a) {
+        for (std::sregex_iterator a((*e)[1].first, (*e)[1].second, attribute); a != end; ++a)
             found.back()[(*a)[1]] = (*a)[2];
-        }
     }
     return found;
-}
-
-Attributes OnlyOne(const std::string& tag) {
-    const std::vector<Attributes> all = Manifest(tag);
-    EXPECT_EQ(all.size(), 1u) << "<" << tag << "> elements";
-    return all.empty() ? Attributes{} : all.front();
 }
 
 void Log(LogLevel level, const std::string& function = "F::G", const std::string& file = "f",
@@ -57,18 +48,18 @@ void Log(LogLevel level, const std::string& function = "F::G", const std::string
     KorvelLoggerBle::Instance()->Log(level, "BLE", function, file, line, "m");
 }
 
-// Logs once at each level 0..4 and 255; returns the ids written.
-Ids IdsWrittenForEveryLevel(TraceCapture& capture) {
-    capture.Clear();
-    for (unsigned level : {0u, 1u, 2u, 3u, 4u, 255u}) Log(static_cast<LogLevel>(level));
-    Ids ids;
-    for (const CapturedEvent& event : capture.Events()) ids.push_back(event.descriptor.Id);
-    return ids;
-}
-
-TEST(Trace, EnablesTheEventsWhoseLevelAndKeywordMatchAndNothingBeforeOrAfter) {
+// The trace system changes the enable state on its own thread while the
+// module logs on the host's and the stack's threads.
+TEST(Trace, EnablesTheEventsWhoseLevelAndKeywordMatchAndNothingBeforeOrAfterAndRacesSafely) {
     TraceCapture capture;
-    EXPECT_EQ(IdsWrittenForEveryLevel(capture), Ids{});
+    const auto idsForEveryLevel = [&] {  // logs at 0..4 and 255
+        capture.Clear();
+        for (unsigned level : {0u, 1u, 2u, 3u, 4u, 255u}) Log(static_cast<LogLevel>(level));
+        Ids ids;
+        for (const CapturedEvent& event : capture.Events()) ids.push_back(event.descriptor.Id);
+        return ids;
+    };
+    EXPECT_EQ(idsForEveryLevel(), Ids{});
     const struct {
         std::uint8_t level;
         std::uint64_t matchAny, matchAll;
@@ -82,17 +73,27 @@ TEST(Trace, EnablesTheEventsWhoseLevelAndKeywordMatchAndNothingBeforeOrAfter) {
         {4, kKeyword, kKeyword | 0x1, {}},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << int{row.level} << " " << row.matchAny);
         capture.Enable(row.level, row.matchAny, row.matchAll);
-        EXPECT_EQ(IdsWrittenForEveryLevel(capture), row.written);
+        EXPECT_EQ(idsForEveryLevel(), row.written) << int{row.level} << " " << row.matchAny;
     }
     capture.Disable();
-    EXPECT_EQ(IdsWrittenForEveryLevel(capture), Ids{});
+    EXPECT_EQ(idsForEveryLevel(), Ids{});
     // Control codes other than enable (1) and disable (0) change nothing.
     EventProviderContext context;
     ApplyEnableRequest(context, 1, 2, kKeyword, 0);
     ApplyEnableRequest(context, 2, 4, 0, 0);
     EXPECT_TRUE(context.enableBitMask == 0x3u && context.isEnabled == 1u);
+
+    std::thread writer([] {
+        for (int n = 0; n < 2000; ++n) Log(LogLevel::Info);
+    });
+    for (int n = 0; n < 50; ++n) {
+        capture.Enable(4);
+        capture.Disable();
+    }
+    writer.join();
+    for (const CapturedEvent& event : capture.Events())
+        EXPECT_TRUE(event.terminated && event.Message() == "m");
 }
 
 // A log statement records its place; each field is a terminated string, in
@@ -105,28 +106,27 @@ TEST(Trace, EventsAreFiveTerminatedStringsInOrderUnderTheirDescriptorAsTheManife
     capture.Enable(0);
     const auto only = [&] {
         const std::vector<CapturedEvent> events = capture.Events();
-        EXPECT_EQ(events.size(), 1u);
         capture.Clear();
-        return events.empty() ? CapturedEvent{} : events[0];
+        EXPECT_EQ(events.size(), 1u);
+        return events.at(0);
     };
     std::map<std::string, Attributes> declared;  // by id
     for (const Attributes& event : Manifest("event")) declared[event.at("value")] = event;
     EXPECT_EQ(declared.size(), 4u);
-    Attributes channel = OnlyOne("channel"), keyword = OnlyOne("keyword");
-    EXPECT_EQ(channel["value"], "17");
-    EXPECT_EQ(channel["name"], noxb::trace::kChannelName);
-    Attributes provider = OnlyOne("provider");
-    EXPECT_EQ(provider["name"], noxb::trace::kProviderName);
-    EXPECT_EQ(provider["guid"], noxb::trace::kProviderIdText);
+    for (const char* tag : {"provider", "channel", "keyword", "template"})
+        EXPECT_EQ(Manifest(tag).size(), 1u) << tag;
+    Attributes channel = Manifest("channel").at(0), keyword = Manifest("keyword").at(0),
+               provider = Manifest("provider").at(0);
     // The module registers the numeric form; decoders match on the text.
-    const std::uint8_t* d4 = noxb::trace::kProviderIdData4;
+    const std::uint8_t* d4 = kProviderIdData4;
     char numeric[40];
     std::snprintf(numeric, sizeof numeric, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  noxb::trace::kProviderIdData1, noxb::trace::kProviderIdData2,
-                  noxb::trace::kProviderIdData3, d4[0], d4[1], d4[2], d4[3], d4[4], d4[5], d4[6],
-                  d4[7]);
-    EXPECT_EQ(provider["guid"], numeric);
-    EXPECT_EQ(std::stoull(keyword["mask"], nullptr, 16), kKeyword);
+                  kProviderIdData1, kProviderIdData2, kProviderIdData3, d4[0], d4[1], d4[2], d4[3],
+                  d4[4], d4[5], d4[6], d4[7]);
+    EXPECT_EQ((Texts{channel["value"], channel["name"], provider["name"], provider["guid"],
+                     provider["guid"], std::to_string(std::stoull(keyword["mask"], nullptr, 16))}),
+              (Texts{"17", kChannelName, kProviderName, kProviderIdText, numeric,
+                     std::to_string(kKeyword)}));
     const char* const levels[] = {"win:Informational", "win:Warning", "win:Error", "win:Critical"};
     for (unsigned level = 0; level < 4; ++level) {
         Log(static_cast<LogLevel>(level));
@@ -136,56 +136,31 @@ TEST(Trace, EventsAreFiveTerminatedStringsInOrderUnderTheirDescriptorAsTheManife
         Attributes e = declared[std::to_string(d.Id)];
         EXPECT_EQ((Texts{e["level"], e["version"], e["channel"], e["keywords"], e["template"]}),
                   (Texts{levels[level], std::to_string(d.Version), channel["chid"], keyword["name"],
-                         OnlyOne("template")["tid"]}));
+                         Manifest("template").at(0).at("tid")}));
     }
-    Texts fields;  // tools read the payload by name
+    Texts fields;  // tools read the payload by name, as text
     for (const Attributes& field : Manifest("data"))
-        fields.push_back(field.at("name") + " " + field.at("inType"));
-    EXPECT_EQ(fields,
-              (Texts{"Message win:AnsiString", "Module win:AnsiString", "Function win:AnsiString",
-                     "Line win:AnsiString", "File win:AnsiString"}));
+        fields.push_back(field.at("inType") == "win:AnsiString" ? field.at("name") : "?");
+    EXPECT_EQ(fields, (Texts{"Message", "Module", "Function", "Line", "File"}));
     const std::string line = std::to_string(__LINE__ + 1);
     NOXB_LOG(LogLevel::Error, kModuleBleString, "NoxBleProvider::Connect", "no lock");
     const CapturedEvent event = only();
-    EXPECT_TRUE(event.terminated);
+    EXPECT_TRUE(event.terminated);  // each size counts the terminator: the fields end at it
     EXPECT_EQ(event.fields,
               (Texts{"no lock", "BLE_STRING", "NoxBleProvider::Connect", line, "trace_test.cpp"}));
-    EXPECT_EQ(event.sizes,
-              (std::vector<std::uint32_t>{8, 11, 24, std::uint32_t(line.size() + 1), 15}));
-    const struct {
-        const char *function, *file;
-        unsigned line;
-        const char *recordedFunction, *recordedFile, *recordedLine;
-    } rows[] = {
+    const Texts rows[] = {
+        // the function, file and line logged; the function and file recorded
         {"noxb::BluetoothProvider::ConnectionFailedException", "nox_gatt\\x\\dllmain.cpp",
-         4294967295u, "BluetoothProvider::ConnectionFailedException", "dllmain.cpp", "4294967295"},
-        {"a::noxb::b", "nox_gatt/noxblegatt/dllmain.cpp", 0, "noxb::b",
-         "nox_gatt/noxblegatt/dllmain.cpp", "0"},
-        {"noxb::", "C:\\src/x\\y/z.cpp", 1, "", "y/z.cpp", "1"},
-        {"noxb:", "nox_gatt\\", 1, "noxb:", "", "1"},
+         "4294967295", "BluetoothProvider::ConnectionFailedException", "dllmain.cpp"},
+        {"a::noxb::b", "nox_gatt/noxblegatt/dllmain.cpp", "0", "noxb::b",
+         "nox_gatt/noxblegatt/dllmain.cpp"},
+        {"noxb::", "C:\\src/x\\y/z.cpp", "1", "", "y/z.cpp"},
+        {"noxb:", "nox_gatt\\", "1", "noxb:", ""},
     };
-    for (const auto& row : rows) {
-        Log(LogLevel::Info, row.function, row.file, row.line);
+    for (const Texts& row : rows) {
+        Log(LogLevel::Info, row[0], row[1], static_cast<unsigned>(std::stoul(row[2])));
         const CapturedEvent cut = only();
-        EXPECT_EQ((Texts{cut.Function(), cut.File(), cut.Line()}),
-                  (Texts{row.recordedFunction, row.recordedFile, row.recordedLine}));
-    }
-}
-
-// The trace system changes the enable state on its own thread while the
-// module logs on the host's and the stack's threads.
-TEST(Trace, EnableChangesRaceWithWritersSafely) {
-    TraceCapture capture;
-    std::thread writer([] {
-        for (int n = 0; n < 2000; ++n) Log(LogLevel::Info);
-    });
-    for (int n = 0; n < 50; ++n) {
-        capture.Enable(4);
-        capture.Disable();
-    }
-    writer.join();
-    for (const CapturedEvent& event : capture.Events()) {
-        EXPECT_TRUE(event.terminated && event.Message() == "m");
+        EXPECT_EQ((Texts{cut.Function(), cut.File(), cut.Line()}), (Texts{row[3], row[4], row[2]}));
     }
 }
 
