@@ -163,9 +163,8 @@ inline void Finish(std::unique_ptr<NoxBleProvider>& provider, const std::vector<
     for (const Phone& phone : phones) devices.push_back(provider->FindBleDevice(phone.entry));
     provider.reset();
     if (callbackHolders.Size() != 0) Fail("devices held after the stack was uninitialised");
-    for (const auto& device : devices) {
+    for (const auto& device : devices)
         if (!device.expired()) Fail("a device outlived its provider");
-    }
     FreshWorld();
 }
 

@@ -44,11 +44,7 @@ BleDeviceEntry EntryOf(fuzz::Input& in, const Host& host) {
                                                 : entry.address.replace(at, 1, 1, unit);
         return entry;
     }
-    entry.name = Units(in);
-    entry.address = Units(in);
-    entry.firstPass = (kind & 2) != 0;
-    entry.connectable = (kind & 4) != 0;
-    return entry;
+    return {Units(in), Units(in), (kind & 2) != 0, (kind & 4) != 0};  // in this order
 }
 
 std::uint32_t HandleOf(fuzz::Input& in, Host& host) {
@@ -123,8 +119,7 @@ struct OtherThread {
     std::condition_variable changed;
     std::vector<HostCall> calls;
     std::thread worker{[this] {
-        std::unique_lock<std::mutex> hold(guard);
-        for (;;) {
+        for (std::unique_lock<std::mutex> hold(guard);;) {
             changed.wait(hold, [&] { return !calls.empty(); });
             hold.unlock();
             for (const HostCall& call : calls) fuzz::Call(call);
