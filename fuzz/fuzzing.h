@@ -14,12 +14,12 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iterator>
 #include <memory>
 #include <type_traits>
 #include <vector>
 
+#include "blegattwrapper/gattuuids.h"
 #include "blegattwrapper/noxbleprovider.h"
 #include "blegattwrapper/sessiontable.h"
 #include "textutil/bleaddress.h"
@@ -60,10 +60,7 @@ class Input {
     std::uint32_t U32() { return U16() | static_cast<std::uint32_t>(U16()) << 16; }
     std::uint64_t U64() { return U32() | static_cast<std::uint64_t>(U32()) << 32; }
     void Fill(void* out, std::size_t n) {
-        const std::size_t have = at < size ? std::min(n, size - at) : 0;
-        if (n != 0) std::memset(out, 0, n);
-        if (have != 0) std::memcpy(out, data + at, have);
-        at += have;
+        for (std::size_t i = 0; i < n; ++i) static_cast<std::uint8_t*>(out)[i] = Byte();
     }
     Bytes Take(std::size_t most) {  // a length below `most`, then as many bytes
         Bytes bytes(Byte() % most);
@@ -102,11 +99,7 @@ inline void FreshWorld() {
 // the stack queued run (0: every one).
 inline void LoseLinkAndDeliver(std::uint8_t byte, std::uint8_t below, std::uint64_t session) {
     if (byte < below) LeSimDropSession(session);
-    if (byte % 4 == 0) {
-        LeSimFlushEvents();
-    } else {
-        LeSimPumpEvents(byte % 4);
-    }
+    byte % 4 == 0 ? LeSimFlushEvents() : static_cast<void>(LeSimPumpEvents(byte % 4));
 }
 
 struct Phone {
@@ -115,8 +108,9 @@ struct Phone {
     BleDeviceEntry entry;
 };
 
-// A phone, with or without the data service; its data characteristic echoes
-// what is written, as notifications too.
+// A phone, with or without the data service (by the module's own UUIDs: the
+// provider's tests check those); its data characteristic echoes what is
+// written, as notifications too.
 inline Phone AddPhone(std::uint8_t lastAddressByte, bool dataService) {
     const std::uint8_t address[6] = {0xA0, 0xB1, 0xC2, 0xD3, 0xE4, lastAddressByte};
     LeDeviceRecord record;
@@ -124,13 +118,10 @@ inline Phone AddPhone(std::uint8_t lastAddressByte, bool dataService) {
     const std::uint32_t id = LeSimAddDevice(&record, LEAPI_DISCOVERY_LIVE | LEAPI_DISCOVERY_KNOWN);
     Phone phone{id, 0, {L"Phone", FormatBleAddress(address), true, true}};
     if (!dataService) return phone;
-    const LeUuid service{0, {0x11, 0x27}}, configuration{0, {0x02, 0x29}};
-    const LeUuid characteristic{1,
-                                {0x08, 0x59, 0x0F, 0x7E, 0xDB, 0x05, 0x46, 0x7E, 0x87, 0x57, 0x72,
-                                 0xF6, 0xFA, 0xEB, 0x13, 0xD4}};
-    LeSimAddService(id, &service);
+    const LeUuid configuration{0, {0x02, 0x29}};
+    LeSimAddService(id, &DataServiceUuid);
     phone.valueHandle = LeSimAddCharacteristic(
-        id, &characteristic,
+        id, &DataCharacteristicUuid,
         LEAPI_PROP_READ | LEAPI_PROP_WRITE | LEAPI_PROP_NOTIFY | LEAPI_PROP_INDICATE,
         LESIM_VALUE_ECHO);
     LeSimAddDescriptor(id, &configuration);
@@ -152,15 +143,12 @@ bool Call(const F& call) {
 }
 
 // The host's events object; takes the notifications at every other value.
-class Events final : public IBleGattEvents {
-  public:
+struct Events final : IBleGattEvents {
     void OnDeviceDisconnected(void*, BleDevice*) override {}
     void OnCharacteristicData(void*, BleCharacteristicInfo* info) override {
         if (++values % 2 == 0) info->characteristic->TakeNotifications();
     }
     void OnSessionEstablished(void*, std::uint64_t) override {}
-
-  private:
     std::atomic<unsigned> values{0};
 };
 
@@ -175,9 +163,8 @@ inline void Finish(std::unique_ptr<NoxBleProvider>& provider, const std::vector<
     for (const Phone& phone : phones) devices.push_back(provider->FindBleDevice(phone.entry));
     provider.reset();
     if (callbackHolders.Size() != 0) Fail("devices held after the stack was uninitialised");
-    for (const auto& device : devices) {
+    for (const auto& device : devices)
         if (!device.expired()) Fail("a device outlived its provider");
-    }
     FreshWorld();
 }
 

@@ -5,7 +5,6 @@
 // the stack's callbacks pumped and links lost in between.
 #include <condition_variable>
 #include <functional>
-#include <limits>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -14,12 +13,8 @@
 
 namespace {
 
-constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
-constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-const std::int64_t kDurations[] = {kMin, -1000, -1, 0, 999, 1000, 2500, 255999, 256000, kMax};
-const std::int64_t kTimeouts[] = {kMin, -1, 0, 1, 99, 100, 101, 1000, 3000, kMax};
-
-enum Kind : std::uint8_t { kScan, kConnect, kDisconnect, kSend, kReceive, kRssi, kSlot, kStack };
+const std::int64_t kScans[] = {INT64_MIN, -1000, -1, 0, 999, 1000, 2500, 255999, 256000, INT64_MAX};
+const std::int64_t kTimeouts[] = {INT64_MIN, -1, 0, 1, 99, 100, 101, 1000, 3000, INT64_MAX};
 
 // A decoded call, made by fuzz::Call.
 using HostCall = std::function<void()>;
@@ -34,9 +29,7 @@ struct Host {
 
 std::wstring Units(fuzz::Input& in) {
     std::wstring text(in.Byte() % 40, L'\0');
-    for (wchar_t& unit : text) {
-        unit = static_cast<wchar_t>(in.Byte() < 128 ? in.Byte() : in.U32());
-    }
+    for (wchar_t& unit : text) unit = static_cast<wchar_t>(in.Byte() < 128 ? in.Byte() : in.U32());
     return text;
 }
 
@@ -47,18 +40,11 @@ BleDeviceEntry EntryOf(fuzz::Input& in, const Host& host) {
     if (kind < 192) {  // the phone's address with a unit changed, cut or added (at the end)
         const std::size_t at = in.Byte() % (entry.address.size() + 1);
         const auto unit = static_cast<wchar_t>(in.Byte());
-        if (unit < 8 && at < entry.address.size()) {
-            entry.address.resize(at);
-        } else {
-            entry.address.replace(at, 1, 1, unit);
-        }
+        (unit < 8 && at < entry.address.size()) ? entry.address.erase(at)
+                                                : entry.address.replace(at, 1, 1, unit);
         return entry;
     }
-    entry.name = Units(in);
-    entry.address = Units(in);
-    entry.firstPass = (kind & 2) != 0;
-    entry.connectable = (kind & 4) != 0;
-    return entry;
+    return {Units(in), Units(in), (kind & 2) != 0, (kind & 4) != 0};  // in this order
 }
 
 std::uint32_t HandleOf(fuzz::Input& in, Host& host) {
@@ -68,95 +54,80 @@ std::uint32_t HandleOf(fuzz::Input& in, Host& host) {
 
 // The next call, through what a host sees. A read that finds nothing waits out
 // its time-out, a tenth of a second per try, so reads are bounded by the
-// table's longest; but for one made `alone` with a time-out of kMax, which
+// table's longest; but for one made `alone` with a time-out of INT64_MAX, which
 // gets a value queued instead.
 HostCall Decode(fuzz::Input& in, Host& host, bool alone) {
     const auto provider = [&host]() -> noxb::IBTProvider& { return *host.provider; };
-    switch (static_cast<Kind>(in.Byte() % 8)) {
-        case kScan:
-            return [provider, duration = in.Pick(224, kDurations)] { provider().Scan(duration); };
-        case kConnect:
+    switch (in.Byte() % 8) {
+        case 0:
+            return [provider, duration = in.Pick(224, kScans)] { provider().Scan(duration); };
+        case 1:
             return [&host, provider, entry = EntryOf(in, host)] {
                 const std::uint32_t handle = provider().Connect(entry);
                 std::lock_guard<std::mutex> hold(host.guard);
                 host.handles.push_back(handle);
             };
-        case kDisconnect:
+        case 2:
             return [provider, handle = HandleOf(in, host)] { provider().Disconnect(handle); };
-        case kSend: {
+        case 3: {
             const std::uint32_t handle = HandleOf(in, host);
             fuzz::Bytes data(in.U16() % 700);  // up to past the 512 bytes a value holds
             in.Fill(data.data(), data.size());
             return [provider, handle, data] { provider().Send(handle, data); };
         }
-        case kReceive: {
+        case 4: {
             std::int64_t timeout = in.Pick(224, kTimeouts);
             const std::uint32_t handle = HandleOf(in, host);
-            if (alone && timeout == kMax) {
-                LeSimQueueReadValue(host.phone.id, host.phone.valueHandle, "v", 1);
-            } else {
-                timeout = std::min<std::int64_t>(timeout, 3000);
-            }
+            if (!alone || timeout != INT64_MAX) timeout = std::min<std::int64_t>(timeout, 3000);
+            if (timeout > 3000) LeSimQueueReadValue(host.phone.id, host.phone.valueHandle, "v", 1);
             return [provider, handle, timeout] {
                 thread_local fuzz::Bytes received;
                 provider().Receive(handle, timeout, received);
             };
         }
-        case kRssi:
+        case 5:
             return [provider, entry = EntryOf(in, host)] { provider().GetRSSI(entry); };
-        case kSlot:  // every reserved slot, none of which does anything
+        case 6:  // every reserved slot, none of which does anything
             in.Byte();
             return [&host, provider] {
-                provider().Reserved2();
-                provider().Reserved7();
-                provider().Reserved9();
-                provider().Reserved10(nullptr, &host, nullptr);
-                provider().Reserved11(&host, nullptr, &host);
-                provider().Reserved12();
-                provider().Reserved13();
-                provider().Reserved14();
-                provider().Reserved15();
+                noxb::IBTProvider& p = provider();
+                (p.Reserved2(), p.Reserved7(), p.Reserved9(), p.Reserved10(nullptr, &host, nullptr),
+                 p.Reserved11(&host, nullptr, &host), p.Reserved12(), p.Reserved13(),
+                 p.Reserved14(), p.Reserved15());
             };
-        default:
+        default:  // the stack delivers, a link may be lost
             return [&host, byte = in.Byte()] {
                 fuzz::LoseLinkAndDeliver(byte, 16, LeSimSessionOf(host.phone.id));
             };
     }
 }
 
-// The second host thread, kept for the whole run: Both makes calls there
-// while this thread makes others.
-class OtherThread {
-  public:
-    OtherThread() {
-        std::thread([this] {
-            std::unique_lock<std::mutex> hold(guard);
-            for (;;) {
-                changed.wait(hold, [&] { return busy; });
-                hold.unlock();
-                for (const HostCall& call : calls) fuzz::Call(call);
-                hold.lock();
-                busy = false;
-                changed.notify_all();
-            }
-        }).detach();
-    }
+// The second host thread, kept for the whole run (one started for each
+// batch would halve the inputs run a second): Both makes calls there while
+// this thread makes others.
+struct OtherThread {
     void Both(std::vector<HostCall> theirs, const std::vector<HostCall>& ours) {
         std::unique_lock<std::mutex> hold(guard);
-        calls = std::move(theirs);
-        busy = true;
+        calls = std::move(theirs);  // never none
         changed.notify_all();
         hold.unlock();
         for (const HostCall& call : ours) fuzz::Call(call);
         hold.lock();
-        changed.wait(hold, [&] { return !busy; });
+        changed.wait(hold, [&] { return calls.empty(); });
     }
-
-  private:
     std::mutex guard;
     std::condition_variable changed;
-    bool busy = false;
     std::vector<HostCall> calls;
+    std::thread worker{[this] {
+        for (std::unique_lock<std::mutex> hold(guard);;) {
+            changed.wait(hold, [&] { return !calls.empty(); });
+            hold.unlock();
+            for (const HostCall& call : calls) fuzz::Call(call);
+            hold.lock();
+            calls.clear();
+            changed.notify_all();
+        }
+    }};
 };
 
 }  // namespace

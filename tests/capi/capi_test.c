@@ -1,6 +1,7 @@
 // The C interface from C, against the simulated stack's default world: the
-// statuses and their texts, the handles it refuses, the buffer-too-small path,
-// the events.
+// statuses and their texts, the arguments and handles it refuses, the
+// buffer-too-small path, the events (the Python package's test maps the other
+// failure kinds and sees the disconnect event and the entries' fields).
 //   capi_test <a library that is not the module>
 #include <leapisim/leapisim.h>
 #include <noxb/noxb_c.h>
@@ -25,8 +26,7 @@ static int is(noxb_status got, noxb_status want, const char* text) {
 // What the events saw; read after LeSimFlushEvents.
 static struct {
     noxb_provider* provider;
-    int sessions;
-    char disconnected[18], data_from[18];
+    char data_from[18];
     unsigned char data[64];
     size_t data_length;
     noxb_status from_event[2];  // a scan and a close tried from an event
@@ -36,13 +36,8 @@ static void on_session(void* context, uint64_t session) {
     noxb_device_list* list = NULL;
     (void)session;
     TRUE_THAT(context == &seen);
-    ++seen.sessions;
     seen.from_event[0] = noxb_scan(seen.provider, 0, &list);
     seen.from_event[1] = noxb_provider_close(seen.provider);
-}
-static void on_disconnected(void* context, const char* address) {
-    (void)context;
-    snprintf(seen.disconnected, sizeof seen.disconnected, "%s", address);
 }
 static void on_data(void* context, const char* address, const uint8_t* bytes, size_t length) {
     (void)context;
@@ -59,7 +54,7 @@ int main(int argc, char** argv) {
     noxb_provider* p = NULL;
     noxb_device_list *older = NULL, *list = NULL, *none = NULL;  // none: refused scans
     noxb_device device;
-    noxb_events events = {&seen, on_session, on_disconnected, on_data};
+    noxb_events events = {&seen, on_session, NULL, on_data};
     size_t count = 0, length = 0;
     uint32_t handle = 0;
     int16_t rssi = 0;
@@ -73,49 +68,25 @@ int main(int argc, char** argv) {
           "cannot load the module");
     TRUE_THAT(p == NULL);
     CHECK(noxb_provider_open(argv[1], NULL, &p), NOXB_MODULE_NOT_FOUND, "not the provider module");
-    CHECK(noxb_provider_open(NULL, NULL, NULL), NOXB_INVALID_ARGUMENT, "provider is NULL");
-
-    // Without events: a list outlives its provider; freed and closed handles are refused.
-    CHECK(noxb_provider_open(NULL, NULL, &p), NOXB_OK, NULL);
-    CHECK(noxb_scan(p, 0, &list), NOXB_OK, NULL);
-    CHECK(noxb_provider_close(p), NOXB_OK, NULL);
-    CHECK(noxb_device_list_count(list, &count), NOXB_OK, NULL);
-    CHECK(noxb_device_list_free(list), NOXB_OK, NULL);
-    CHECK(noxb_device_list_free(list), NOXB_INVALID_ARGUMENT, "not a device list");
-    CHECK(noxb_scan(p, 0, &none), NOXB_INVALID_ARGUMENT, "not an open provider");
-    CHECK(noxb_provider_close(p), NOXB_INVALID_ARGUMENT, "not an open provider");
 
     CHECK(noxb_provider_open(NULL, &events, &p), NOXB_OK, NULL);
     seen.provider = p;
     CHECK(noxb_scan(p, 0, &older), NOXB_OK, NULL);
     CHECK(noxb_scan(p, 0, &list), NOXB_OK, NULL);
-    CHECK(noxb_device_list_count(list, &count), NOXB_OK, NULL);
-    TRUE_THAT(count >= 2);
-    CHECK(noxb_device_list_get(list, 0, &device), NOXB_OK, NULL);
-    TRUE_THAT(strcmp(device.name, "Pixel 8") == 0 && strcmp(device.address, kPhone) == 0);
-    TRUE_THAT(device.first_pass == 1 && device.connectable == 1);
 
-    // Arguments the library refuses before the module sees them.
-    CHECK(noxb_scan(NULL, 0, &none), NOXB_INVALID_ARGUMENT, "provider is NULL");
-    CHECK(noxb_scan(p, 0, NULL), NOXB_INVALID_ARGUMENT, "list is NULL");
-    CHECK(noxb_scan((noxb_provider*)list, 0, &none), NOXB_INVALID_ARGUMENT, "not an open");
-    CHECK(noxb_device_list_count(list, NULL), NOXB_INVALID_ARGUMENT, "count is NULL");
+    // Arguments the library refuses before the module sees them: a NULL (each function checks
+    // its own, as these two), a handle of the other kind, an entry past the end, a list older
+    // than the last scan; closed and freed handles at the end.
     CHECK(noxb_device_list_get(list, 99, &device), NOXB_INVALID_ARGUMENT, "no entry 99");
-    CHECK(noxb_device_list_get(list, 0, NULL), NOXB_INVALID_ARGUMENT, "device is NULL");
+    CHECK(noxb_rssi(p, older, 0, &rssi), NOXB_INVALID_ARGUMENT, "not the provider's last scan");
+    CHECK(noxb_scan(p, 0, NULL), NOXB_INVALID_ARGUMENT, "list is NULL");
+    CHECK(noxb_receive(p, 1, 0, NULL, 1, &length), NOXB_INVALID_ARGUMENT, "buffer is NULL");
+    CHECK(noxb_scan((noxb_provider*)list, 0, &none), NOXB_INVALID_ARGUMENT, "not an open");
     CHECK(noxb_device_list_get((noxb_device_list*)p, 0, &device), NOXB_INVALID_ARGUMENT,
           "not a device list");
-    CHECK(noxb_connect(p, list, 0, NULL), NOXB_INVALID_ARGUMENT, "handle is NULL");
-    CHECK(noxb_rssi(p, older, 0, &rssi), NOXB_INVALID_ARGUMENT, "not the provider's last scan");
-    CHECK(noxb_send(p, 1, NULL, 1), NOXB_INVALID_ARGUMENT, "data is NULL");
-    CHECK(noxb_receive(p, 1, 0, buffer, 1, NULL), NOXB_INVALID_ARGUMENT, "length is NULL");
-    CHECK(noxb_receive(p, 1, 0, NULL, 1, &length), NOXB_INVALID_ARGUMENT, "buffer is NULL");
-    CHECK(noxb_device_list_free(NULL), NOXB_INVALID_ARGUMENT, "list is NULL");
-    CHECK(noxb_provider_close(NULL), NOXB_INVALID_ARGUMENT, "provider is NULL");
 
-    // The module's failures by their kind; a stack's code reaches the host, until the next call.
-    CHECK(noxb_connect(p, list, 1, &handle), NOXB_CONNECTION_FAILED, "Failed to establish");
-    CHECK(noxb_send(p, 7, buffer, 1), NOXB_SERVICE_NOT_FOUND, "not connected to the specified");
-    TRUE_THAT(noxb_last_native_code() == 0);
+    // A module failure by its kind, with the stack's code until the next call (the Python
+    // test maps the other kinds).
     CHECK(noxb_connect(p, list, 0, &handle), NOXB_OK, NULL);
     LeSimScript("LEAPI_GATTSessionRSSIGet", 0xEAEA0019u, 1);
     CHECK(noxb_rssi(p, list, 0, &rssi), NOXB_GENERAL_FAILURE, "general exception");
@@ -125,13 +96,12 @@ int main(int argc, char** argv) {
 
     // Events, which may not call the library.
     LeSimFlushEvents();
-    TRUE_THAT(seen.sessions >= 1);
     TRUE_THAT(seen.from_event[0] == NOXB_INVALID_ARGUMENT &&
               seen.from_event[1] == NOXB_INVALID_ARGUMENT);
     CHECK(noxb_send(p, handle, (const uint8_t*)"hello", 5), NOXB_OK, NULL);
     LeSimFlushEvents();  // a receive empties the notification buffer: take them first
-    TRUE_THAT(strcmp(seen.data_from, kPhone) == 0);
-    TRUE_THAT(seen.data_length == 5 && memcmp(seen.data, "hello", 5) == 0);
+    TRUE_THAT(strcmp(seen.data_from, kPhone) == 0 && seen.data_length == 5 &&
+              memcmp(seen.data, "hello", 5) == 0);
 
     // Too small a buffer loses nothing; an empty read is no value.
     CHECK(noxb_receive(p, handle, 1000, buffer, 2, &length), NOXB_BUFFER_TOO_SMALL, "5 bytes");
@@ -147,13 +117,15 @@ int main(int argc, char** argv) {
     CHECK(noxb_receive(p, handle, 1000, buffer, sizeof buffer, &length), NOXB_OK, NULL);
     TRUE_THAT(length == NOXB_MAX_VALUE_LENGTH);
 
-    TRUE_THAT(LeSimDropSession(LeSimSessionOf(1)) == 0);  // the phone drops the link
-    LeSimFlushEvents();
-    TRUE_THAT(strcmp(seen.disconnected, kPhone) == 0);
+    // A list outlives its provider; freed and closed handles are refused.
     CHECK(noxb_disconnect(p, handle), NOXB_OK, NULL);
     CHECK(noxb_device_list_free(older), NOXB_OK, NULL);
     CHECK(noxb_provider_close(p), NOXB_OK, NULL);
+    CHECK(noxb_device_list_count(list, &count), NOXB_OK, NULL);
     CHECK(noxb_device_list_free(list), NOXB_OK, NULL);
+    CHECK(noxb_device_list_free(list), NOXB_INVALID_ARGUMENT, "not a device list");
+    CHECK(noxb_scan(p, 0, &none), NOXB_INVALID_ARGUMENT, "not an open provider");
+    CHECK(noxb_provider_close(p), NOXB_INVALID_ARGUMENT, "not an open provider");
     printf("capi: %s\n", failures == 0 ? "all checks passed" : "FAILED");
     return failures == 0 ? 0 : 1;
 }
