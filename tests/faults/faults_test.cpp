@@ -73,13 +73,6 @@ std::string Expected(const std::vector<Rule>& rules, const std::string& fn, std:
 
 class Faults : public WorldTest, public testing::WithParamInterface<const char*> {
   protected:
-    // A fresh world whose provider has no events object.
-    void Fresh() {
-        TearDown();
-        LeSimSetDiscoveryPace(0);
-        phone = AddDevice();
-        provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
-    }
     // The device object the operation worked on: the connected one, or the
     // registry's.
     std::shared_ptr<BleDevice> Device() {
@@ -91,10 +84,10 @@ class Faults : public WorldTest, public testing::WithParamInterface<const char*>
     }
     // The outcome of `op`, whether the device is connected afterwards, and
     // how many refreshes of the services ran.
-    std::string Connection(const std::function<void()>& op, const std::string& more = "") {
+    std::string Connection(const std::function<void()>& op) {
         const std::string outcome = Outcome(op);
         return outcome + " | connected=" + std::to_string(Connected()) + " refreshes=" +
-               std::to_string(JournalOf("LEAPI_ServicesDiscoveryStartByUUID").size()) + more;
+               std::to_string(JournalOf("LEAPI_ServicesDiscoveryStartByUUID").size());
     }
 
     // The lock is free, each device's session is the session table's and the
@@ -120,11 +113,15 @@ class Faults : public WorldTest, public testing::WithParamInterface<const char*>
         return static_cast<int>(LeSimSessionCount()) - open;
     }
 
-    // The scenario from a fresh world; with a code, the `earlier`-th call
+    // The scenario from a fresh world whose provider has no events object;
+    // with a code, the `earlier`-th call
     // after the earlier ones of `fn` fails.
     std::string Replay(const Scenario& s, const std::string& fn = "", std::uint32_t earlier = 0,
                        std::uint32_t code = 0) {
-        Fresh();
+        TearDown();
+        LeSimSetDiscoveryPace(0);
+        phone = AddDevice();
+        provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
         if (s.setup) s.setup();
         Settle();
         if (code != 0) {
@@ -234,13 +231,13 @@ TEST_P(Faults, EveryCallFailingInTurn) {
         {"Disconnect",
          {connect,
           [this] {
-              const std::string outcome = Outcome([&] { provider->Disconnect(handle); });
-              return outcome + " | connected=" + std::to_string(Connected()) +
-                     " holders=" + std::to_string(callbackHolders.Size());
+              const std::string seen = Connection([&] { provider->Disconnect(handle); });
+              return seen + " holders=" + std::to_string(callbackHolders.Size());
           },
           // Unless the stack knows no such session, it may still call the device.
-          {{"", LEAPI_ERROR_INVALID_SESSION_HANDLE, "none | connected=0 holders=0 stray=1"},
-           {"", 0, "none | connected=0 holders=1 stray=1"}}}},
+          {{"", LEAPI_ERROR_INVALID_SESSION_HANDLE,
+            "none | connected=0 refreshes=0 holders=0 stray=1"},
+           {"", 0, "none | connected=0 refreshes=0 holders=1 stray=1"}}}},
         {"SendAfterServicesChanged",
          {[&] {
               connect();
@@ -254,8 +251,9 @@ TEST_P(Faults, EveryCallFailingInTurn) {
               provider->Send(handle, {7, 7});  // echoed for the read
           },
           [this] {
-              return Connection([&] { provider->Receive(handle, 500, data); },
-                                data == Bytes{7, 7} ? " read" : " not read");
+              data.clear();
+              const std::string seen = Connection([&] { provider->Receive(handle, 500, data); });
+              return seen + (data == Bytes{7, 7} ? " read" : " not read");
           },
           {{"", LEAPI_ERROR_AGAIN, "none | connected=1 refreshes=0 read"},
            {"", 0, "none | connected=1 refreshes=1 read"}}}},
