@@ -13,11 +13,18 @@ namespace {
 
 class Device : public WorldTest {};
 
-// A phone of its own in the world, with the data characteristic's properties.
-TestDevice AddDeviceAt(std::uint8_t last, std::uint8_t properties = DeviceSpec{}.properties) {
+// A phone of its own in the world, with the data characteristic's
+// properties, how often the data service is offered, whether it has the data
+// characteristic and that characteristic's descriptors.
+TestDevice AddDeviceAt(std::uint8_t last, std::uint8_t properties = DeviceSpec{}.properties,
+                       int services = 1, bool characteristic = true,
+                       const std::vector<LeUuid>& descriptors = DeviceSpec{}.descriptors) {
     DeviceSpec spec;
     spec.lastAddressByte = last;
     spec.properties = properties;
+    spec.dataServices = services;
+    spec.dataCharacteristic = characteristic;
+    spec.descriptors = descriptors;
     return AddDevice(spec);
 }
 
@@ -25,6 +32,8 @@ const std::string kStart = "I BLE_STRING BleDevice::RefreshServices: RefreshServ
 const std::string kStrat = "I BLE BleDevice::ServicesDiscovery: ServicesDiscovery strat";
 const std::string kCount =
     "I BLE BleCharacteristicInfo::SetDescriptor: SetDescriptor number_of_descriptors:";
+const std::string kOnEvent =
+    "I BLE_STRING BleDevice::OnDeviceCallback: OnDeviceCallback happened event:";
 const std::string kFailed =
     "E BLE BleDevice::RefreshServices: RefreshServices failed to notify Characteristic";
 
@@ -33,9 +42,9 @@ TEST_F(Device, OpensKeepsAdoptsOrReportsASessionWithOneTableEntryPerAddress) {
     a->GATTSessionEstablish();
     b->GATTSessionEstablish();
     const LeSimCall call = JournalOf("LEAPI_GATTSessionEstablishEx").at(0);
-    EXPECT_TRUE(call.args[2] == reinterpret_cast<std::uintptr_t>(a.get()) && call.args[3] == 2);
-    EXPECT_EQ(std::memcmp(call.data, &phone.record, sizeof phone.record), 0);
-    EXPECT_TRUE(a->SessionHandle() == call.args[4] && a->SessionExtra() == call.args[5]);
+    EXPECT_TRUE(call.args[2] == reinterpret_cast<std::uintptr_t>(a.get()) && call.args[3] == 2 &&
+                std::memcmp(call.data, &phone.record, sizeof phone.record) == 0 &&
+                a->SessionHandle() == call.args[4] && a->SessionExtra() == call.args[5]);
     EXPECT_EQ(sessionsByAddress.Find(AddressOf(*a)), LeSimSessionOf(phone.id));
     const std::uint64_t session = a->SessionHandle();
     Settle();
@@ -98,10 +107,8 @@ TEST_F(Device, EventsChangeTheSessionAndReachTheHostOnTheStacksThread) {
         EXPECT_TRUE(c.context == Context() && c.thread != std::this_thread::get_id());
     }
     Lines records;
-    for (const char* event : {"4144", "4160", "4160", "4656", "16962", "4128"}) {
-        records.push_back(std::string("I BLE_STRING BleDevice::OnDeviceCallback: ") +
-                          "OnDeviceCallback happened event:" + event);
-    }
+    for (const char* event : {"4144", "4160", "4160", "4656", "16962", "4128"})
+        records.push_back(kOnEvent + event);
     ExpectRecords(records);
 }
 
@@ -196,66 +203,58 @@ TEST_F(Device, RefreshesOfOddDatabasesAndFailedCallsAsTheirRowsSay) {
     const std::uint8_t rw = LEAPI_PROP_READ | LEAPI_PROP_WRITE, all = DeviceSpec{}.properties;
     const std::vector<LeUuid> usual = DeviceSpec{}.descriptors;
     const LeUuid wide{LEAPI_UUID_TYPE_128, {0x02, 0x29, 0, 0, 0x10, 0, 0x80, 0, 0, 0x80, 0x5F}};
-    const char* const write = "LEAPI_CharacteristicDescriptorWrite";  // answers kCode
-    const std::uint32_t kCode = LEAPI_ERROR_NOT_PERMITTED;
-    const std::vector<LeUuid> noCccd = {Uuid16(0x2901), Uuid16(0x2904)};
-    const std::vector<LeUuid> firstTwo = {Uuid16(0x0229), wide, Uuid16(0x2902)};
-    const Lines noService = {kStart, kStrat,
-                             "E BLE BleDevice::RefreshServices: RefreshServices failed couldn't "
-                             "find the service in the device"};
+    const char* const write = "LEAPI_CharacteristicDescriptorWrite";
+    const char* const next = "LEAPI_ServicesDiscoveryGetNext";  // its end after one record
+    const std::uint32_t refused = LEAPI_ERROR_NOT_PERMITTED, end = LEAPI_ERROR_NO_MORE_ITEMS;
+    const Lines noService = {
+        "E BLE BleDevice::RefreshServices: RefreshServices failed couldn't "
+        "find the service in the device"};
     const Lines noCfg = {
-        kStart, kStrat, kCount + "2",
+        kCount + "2",
         "I BLE BleCharacteristicInfo::SetDescriptor: SetDescriptor did  not find Descriptor",
         kFailed};
-    const Lines noDesc = {kStart, kStrat, kCount + "0", kFailed};
-    const Lines writeFailed = {kStart, kStrat, kCount + "2", CheckRecord(kCode, write), kFailed};
+    const Lines writeFailed = {kCount + "2", CheckRecord(refused, write), kFailed};
     const struct {
-        const char* name;
         int dataServices;
         bool dataCharacteristic;
         std::uint8_t properties;
         std::vector<LeUuid> descriptors;
-        const char* failing;  // a stack call answering kCode, or ServicesDiscoveryGetNext's end
-        Lines records;        // for the rows that throw
-        const char* found;    // otherwise: each service's number of characteristics
-        std::size_t descriptorsRead;
-        std::uint32_t subscriptions;
+        const char* failing;  // a stack call answering `code`
+        std::uint32_t code;
+        const char* found;   // each service's number of characteristics; "": it throws
+        Lines records = {};  // then: after the two each refresh starts with
+        std::uint32_t subscriptions = 0;
     } rows[] = {
-        {"no data service", 0, true, all, usual, nullptr, noService, "", 0, 0},
-        {"no data characteristic", 1, false, all, usual, nullptr, {kStart, kStrat}, "", 0, 0},
-        {"no configuration", 1, true, all, noCccd, nullptr, noCfg, "", 0, 0},
-        {"no descriptors", 1, true, all, {}, nullptr, noDesc, "", 0, 0},
-        {"descriptor write", 1, true, all, usual, write, writeFailed, "", 0, 0},
-        {"offered twice", 2, true, all, usual, nullptr, {}, "10", 2, 2},
-        {"a service record not given", 3, true, all, usual, "end", {}, "10", 2, 2},
-        {"indicate only", 1, true, rw | LEAPI_PROP_INDICATE, usual, nullptr, {}, "1", 2, 1},
-        {"notify only", 1, true, rw | LEAPI_PROP_NOTIFY, usual, nullptr, {}, "1", 2, 1},
-        {"neither", 1, true, rw, usual, nullptr, {}, "1", 2, 0},
-        {"first two bytes", 1, true, all, firstTwo, nullptr, {}, "1", 2, 2},
+        {0, true, all, usual, nullptr, 0, "", noService},  // no data service
+        {1, false, all, usual, nullptr, 0, ""},            // no characteristic
+        {1, true, all, {Uuid16(0x2901), Uuid16(0x2904)}, nullptr, 0, "", noCfg},  // no 0x2902
+        {1, true, all, {}, nullptr, 0, "", {kCount + "0", kFailed}},              // no descriptors
+        {1, true, all, usual, write, refused, "", writeFailed},
+        {2, true, all, usual, nullptr, 0, "10", {}, 2},  // offered twice
+        {3, true, all, usual, next, end, "10", {}, 2},   // a service record not given
+        {1, true, rw | LEAPI_PROP_INDICATE, usual, nullptr, 0, "1", {}, 1},
+        {1, true, rw | LEAPI_PROP_NOTIFY, usual, nullptr, 0, "1", {}, 1},
+        {1, true, rw, usual, nullptr, 0, "1", {}, 0},
+        {1, true, all, {Uuid16(0x0229), wide, Uuid16(0x2902)}, nullptr, 0, "1", {}, 2},  // 2 bytes
     };
     std::uint8_t last = 10;
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        DeviceSpec spec;
-        spec.lastAddressByte = ++last;
-        spec.dataServices = row.dataServices;
-        spec.dataCharacteristic = row.dataCharacteristic;
-        spec.properties = row.properties;
-        spec.descriptors = row.descriptors;
-        const TestDevice test = AddDevice(spec);
+        SCOPED_TRACE(&row - rows);
+        const TestDevice test = AddDeviceAt(++last, row.properties, row.dataServices,
+                                            row.dataCharacteristic, row.descriptors);
         const auto dev = Create(test);
         dev->GATTSessionEstablish();
         Settle();
-        const bool end = row.failing != nullptr && std::string(row.failing) == "end";
-        if (end) LeSimScript("LEAPI_ServicesDiscoveryGetNext", 0, 1);
         if (row.failing != nullptr) {
-            LeSimScript(end ? "LEAPI_ServicesDiscoveryGetNext" : row.failing,
-                        end ? LEAPI_ERROR_NO_MORE_ITEMS : kCode, 1);
+            LeSimScript(row.failing, 0, row.code == end);
+            LeSimScript(row.failing, row.code, 1);
         }
-        if (!row.records.empty()) {
+        if (*row.found == '\0') {
             EXPECT_THROW(dev->RefreshServices(), NotFound);
             EXPECT_TRUE(dev->RefreshNeeded());
-            ExpectRecords(row.records);
+            Lines records = {kStart, kStrat};
+            records.insert(records.end(), row.records.begin(), row.records.end());
+            ExpectRecords(records);
             continue;
         }
         EXPECT_NO_THROW(dev->RefreshServices());
@@ -263,13 +262,11 @@ TEST_F(Device, RefreshesOfOddDatabasesAndFailedCallsAsTheirRowsSay) {
         for (const auto& service : dev->services)
             found += std::to_string(service->characteristics.size());
         EXPECT_EQ(found, row.found);
-        EXPECT_EQ(JournalOf("LEAPI_CharacteristicsDiscoveryStartByUUID").size(), 1u);
-        EXPECT_EQ(JournalOf("LEAPI_CharacteristicDescriptorsDiscoveryGetNext").size(),
-                  row.descriptorsRead);
+        EXPECT_TRUE(JournalOf("LEAPI_CharacteristicsDiscoveryStartByUUID").size() == 1 &&
+                    JournalOf("LEAPI_CharacteristicDescriptorsDiscoveryGetNext").size() == 2);
         EXPECT_EQ(LeSimSubscriptionCount(dev->SessionHandle()), row.subscriptions);
-        for (std::size_t i = 0; i < test.descriptorHandles.size(); ++i) {
-            EXPECT_EQ(LeSimDescriptorValue(test.id, test.descriptorHandles[i]),
-                      i + 1 == row.descriptorsRead ? 1u : 0u);
+        for (std::size_t i = 0; i < test.descriptorHandles.size(); ++i) {  // the second one's
+            EXPECT_EQ(LeSimDescriptorValue(test.id, test.descriptorHandles[i]), i == 1 ? 1u : 0u);
         }
     }
 }
