@@ -53,8 +53,8 @@ TEST_F(Device, OpensKeepsAdoptsOrReportsASessionWithOneTableEntryPerAddress) {
               Lines{"LEAPI_GATTSessionEstablishEx=" + Code(LEAPI_ERROR_SESSION_EXISTS)});
     const auto later = Create(phone);  // not held, but in the table: adopted
     later->GATTSessionEstablish();
-    EXPECT_EQ(later->SessionHandle(), session);
-    EXPECT_EQ(callbackHolders.Size(), 3u);  // held for that session's callbacks too
+    // Held for that session's callbacks too.
+    EXPECT_TRUE(later->SessionHandle() == session && callbackHolders.Size() == 3u);
     EXPECT_TRUE(trace.Messages().empty());
     sessionsByAddress.Erase(AddressOf(*a));  // neither
     const auto third = Create(phone);
@@ -67,7 +67,6 @@ TEST_F(Device, OpensKeepsAdoptsOrReportsASessionWithOneTableEntryPerAddress) {
     EXPECT_EQ(Outcome([&] { a->GATTSessionEstablish(); }), General(LEAPI_ERROR_NOT_CONNECTABLE));
     EXPECT_EQ(a->SessionHandle(), session);
     b->GATTSessionClose();  // drops only its own entry
-    EXPECT_FALSE(sessionsByAddress.Find(AddressOf(*b)));
     EXPECT_EQ(sessionsByAddress.Size(), 0u);
 }
 
@@ -103,9 +102,8 @@ TEST_F(Device, EventsChangeTheSessionAndReachTheHostOnTheStacksThread) {
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0].session, session + 100);
     EXPECT_TRUE(calls[1].slot == HostEvents::kDisconnected && calls[1].object == dev.get());
-    for (const Call& c : calls) {
+    for (const Call& c : calls)
         EXPECT_TRUE(c.context == Context() && c.thread != std::this_thread::get_id());
-    }
     Lines records;
     for (const char* event : {"4144", "4160", "4160", "4656", "16962", "4128"})
         records.push_back(kOnEvent + event);
@@ -126,6 +124,7 @@ TEST_F(Device, WhatTheStacksLateCallbacksNameOutlivesTheHostsReferences) {
         auto dev = Create(test);
         dev->GATTSessionEstablish();
         const std::uint64_t session = dev->SessionHandle();
+        const LeSessionEstablishedEvent other{session + 100, 0};
         LeSimFlushEvents();
         dev->RefreshServices();
         dev->RefreshServices();
@@ -133,13 +132,12 @@ TEST_F(Device, WhatTheStacksLateCallbacksNameOutlivesTheHostsReferences) {
             ASSERT_EQ(LeSimDropSession(session), 0u);
             LeSimFlushEvents();
             EXPECT_EQ(sessionsByAddress.Size(), 0u);
-        } else if (ending == kRefused) {
-            LeSimScript("LEAPI_GATTSessionClose", LEAPI_ERROR_NOT_PERMITTED, 1);
-            dev->GATTSessionClose();
-            ASSERT_EQ(LeSimSessionOf(test.id), session);
-        } else if (ending == kRenamed) {  // the close meets a handle the stack does not know
-            const LeSessionEstablishedEvent other{session + 100, 0};
-            Raise(session, LEAPI_EVENT_SESSION_ESTABLISHED, &other, sizeof other);
+        } else if (ending != kReopened) {
+            if (ending == kRefused)
+                LeSimScript("LEAPI_GATTSessionClose", LEAPI_ERROR_NOT_PERMITTED, 1);
+            // Renamed: the close meets a handle the stack does not know.
+            if (ending == kRenamed)
+                Raise(session, LEAPI_EVENT_SESSION_ESTABLISHED, &other, sizeof other);
             dev->GATTSessionClose();
             ASSERT_EQ(LeSimSessionOf(test.id), session);
         } else {  // values and the lost link's event wait while another session opens and closes
@@ -156,9 +154,8 @@ TEST_F(Device, WhatTheStacksLateCallbacksNameOutlivesTheHostsReferences) {
         dev.reset();
         Settle();
         const std::uint32_t queued = LeSimRaiseValueEvent(session, test.valueHandle, 3, 0, "v", 1);
-        if (ending == kRefused || ending == kRenamed) {
-            EXPECT_EQ(queued, 4u);  // both refreshes' subscriptions, both kinds
-        }
+        // Both refreshes' subscriptions, both kinds, while the session is open.
+        EXPECT_TRUE(queued == 4u || ending == kLost || ending == kReopened) << queued;
         Raise(session, LEAPI_EVENT_SERVICES_CHANGED);
         const LeSessionClosedEvent closed{session};
         Raise(session, LEAPI_EVENT_SESSION_CLOSED, &closed, sizeof closed);
