@@ -177,7 +177,14 @@ const char* const kConnected = "none | connected=1 refreshes=1";
 const char* const kRefreshedTwice = "none | connected=1 refreshes=2";
 
 TEST_P(Faults, EveryCallFailingInTurn) {
-    const auto connect = [this] { handle = ConnectPhone(); };
+    // A set-up that connects the phone, then does what `then` does.
+    const auto connected = [this](const std::function<void()>& then) -> std::function<void()> {
+        return [this, then] {
+            handle = ConnectPhone();
+            then();
+        };
+    };
+    const auto connect = connected([] {});
     const auto send = [this] { return Connection([&] { provider->Send(handle, {1, 2, 3}); }); };
     // A failed refresh or write recovers.
     const std::vector<Rule> afterServicesChanged = {{"DiscoveryEnd", 0, kConnected},
@@ -239,17 +246,14 @@ TEST_P(Faults, EveryCallFailingInTurn) {
             "none | connected=0 refreshes=0 holders=0 stray=1"},
            {"", 0, "none | connected=0 refreshes=0 holders=1 stray=1"}}}},
         {"SendAfterServicesChanged",
-         {[&] {
-              connect();
-              Raise(device->SessionHandle(), LEAPI_EVENT_SERVICES_CHANGED);
-          },
-          send, afterServicesChanged}},
-        // "Again" is asked again at once, anything else recovers.
+         {connected([this] { Raise(device->SessionHandle(), LEAPI_EVENT_SERVICES_CHANGED); }), send,
+          afterServicesChanged}},
+        // What is sent is echoed for the read. "Again" is asked again at
+        // once, anything else recovers.
         {"Receive",
-         {[&] {
-              connect();
-              provider->Send(handle, {7, 7});  // echoed for the read
-          },
+         {connected([this] {
+              provider->Send(handle, {7, 7});
+          }),
           [this] {
               data.clear();
               const std::string seen = Connection([&] { provider->Receive(handle, 500, data); });
@@ -263,10 +267,7 @@ TEST_P(Faults, EveryCallFailingInTurn) {
           {{"", 0, "General % | connected=1 refreshes=0"}}}},
         // Recovery: the refresh fails, the session is reopened.
         {"SendAfterLostLink",
-         {[&] {
-              connect();
-              LeSimDropSession(device->SessionHandle());
-          },
+         {connected([this] { LeSimDropSession(device->SessionHandle()); }),
           send,
           // The repeated write's failure reaches the host; a refused opening
           // is asked again at once; a failed refresh costs one more try.
