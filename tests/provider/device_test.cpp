@@ -263,9 +263,11 @@ TEST_F(Device, LookupsCompareTheUuidsAndThrowWithoutRecordsWhenNothingMatches) {
     EXPECT_TRUE(given.value.handle == 9 && given.value.length == 512 && given.value.data[511] == 7);
 }
 
-// The first look-up refreshes; what a later refresh replaces keeps
+// The first look-up refreshes; the characteristic collects values and tells
+// the host by their own rules; what a later refresh replaces keeps
 // delivering until the session's close lets go of it.
-TEST_F(Device, ARefreshFindsSubscribesAndSwitchesOnAndReplacedCharacteristicsDeliverUntilTheClose) {
+TEST_F(Device,
+       ARefreshFindsAndSubscribesValueEventsAreCollectedAndReplacedOnesDeliverUntilTheClose) {
     const auto dev = Create(phone);
     dev->GATTSessionEstablish();
     const std::uint64_t session = dev->SessionHandle();
@@ -291,6 +293,62 @@ TEST_F(Device, ARefreshFindsSubscribesAndSwitchesOnAndReplacedCharacteristicsDel
     Settle();
     EXPECT_TRUE(dev->FindService() == service && service->FindCharacteristic().get() == first);
     EXPECT_TRUE(Journal().empty() && trace.Messages().empty());  // look-ups ask nothing
+    // Each row: what the record's event code, session, value handle and flag
+    // add to the right ones, whether the value is collected, whether the
+    // host is told.
+    const int rows[][6] = {
+        {0, 0, 0, 0, 1, 1}, {0, 1, 0, 0, 0, 0}, {0, 0, 1, 0, 0, 1},
+        {0, 0, 0, 1, 1, 0}, {1, 0, 0, 0, 0, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(&row - rows);
+        const LeValueEventHeader header{session + row[1], static_cast<std::uint8_t>(row[3]),
+                                        static_cast<std::uint16_t>(phone.valueHandle + row[2]), 3};
+        std::uint8_t record[sizeof header + 3] = {};
+        std::memcpy(record, &header, sizeof header);
+        std::memcpy(record + sizeof header, "abc", 3);
+        ASSERT_EQ(LeSimRaiseRawValueEvent(session, phone.valueHandle,
+                                          LEAPI_EVENT_CHARACTERISTIC_VALUE + row[0], record,
+                                          sizeof record),
+                  2u);  // to both kinds' subscriptions
+        LeSimFlushEvents();
+        EXPECT_EQ(first->characteristic->TakeNotifications(), row[4] ? "abcabc" : "");
+        const std::vector<Call> calls = host.Calls();
+        ASSERT_EQ(calls.size(), 2u * row[5]);
+        for (const Call& c : calls)
+            EXPECT_TRUE(c.slot == HostEvents::kData && c.object == first &&
+                        c.context == Context() && c.thread != std::this_thread::get_id());
+        host.Clear();
+    }
+    // The host may take the values on a thread of its own while more arrive
+    // (the thread sanitizer's case: that thread never calls the stack).
+    std::atomic<bool> stop{false};
+    std::thread taker([&] {
+        while (!stop) first->characteristic->TakeNotifications();
+    });
+    for (int i = 0; i < 200; ++i) LeSimRaiseValueEvent(session, phone.valueHandle, 1, 1, "x", 1);
+    LeSimFlushEvents();
+    stop = true;
+    taker.join();
+    first->characteristic->TakeNotifications();
+    // Values add up; the host may take them inside its callback.
+    LeSimRaiseValueEvent(session, phone.valueHandle, 1, 1, "abc", 3);
+    host.take = true;
+    LeSimRaiseValueEvent(session, phone.valueHandle, 1, 0, "de", 2);
+    LeSimFlushEvents();
+    ASSERT_EQ(host.Calls().size(), 1u);
+    EXPECT_EQ(host.Calls()[0].bytes, "abcde");
+    host.take = false;
+    // A read empties what was collected and hands the stack the record of
+    // the very holder the host reaches; a failed one leaves `out` as it was.
+    LeSimRaiseValueEvent(session, phone.valueHandle, 1, 1, "ab", 2);
+    Settle();
+    Bytes out{1, 2, 3};
+    LeSimScript("LEAPI_CharacteristicReadLong", LEAPI_ERROR_NOT_PERMITTED, 1);
+    EXPECT_EQ(Outcome([&] { first->ReadLong(out, 1000); }), General(LEAPI_ERROR_NOT_PERMITTED));
+    EXPECT_TRUE(out == (Bytes{1, 2, 3}) && first->characteristic->TakeNotifications().empty());
+    EXPECT_EQ(Journal().at(0).args[2],
+              reinterpret_cast<std::uintptr_t>(&first->characteristic->value));
     dev->RefreshServices();
     BleCharacteristicInfo* second = dev->services[0]->characteristics[0].get();
     ASSERT_NE(first, second);
@@ -301,9 +359,8 @@ TEST_F(Device, ARefreshFindsSubscribesAndSwitchesOnAndReplacedCharacteristicsDel
     ASSERT_EQ(calls.size(), 4u);
     EXPECT_EQ(std::count_if(calls.begin(), calls.end(), [&](auto& c) { return c.object == first; }),
               2);
-    for (BleCharacteristicInfo* info : {first, second}) {
+    for (BleCharacteristicInfo* info : {first, second})
         EXPECT_EQ(info->characteristic->TakeNotifications(), std::string("\1\2\3\1\2\3", 6));
-    }
     for (int i = 0; i < 50; ++i) LeSimRaiseValueEvent(session, phone.valueHandle, 3, 0, "ab", 2);
     std::weak_ptr<BleService> replaced = dev->services[0];
     for (int next = 0; next < 2; ++next) {  // the next session's close lets go as well
@@ -320,70 +377,6 @@ TEST_F(Device, ARefreshFindsSubscribesAndSwitchesOnAndReplacedCharacteristicsDel
         LeSimFlushEvents();
         EXPECT_EQ(host.Calls().size(), delivered);
     }
-}
-
-TEST_F(Device, ValueEventsAreCollectedAndAnnouncedByTheirOwnRules) {
-    const TestDevice test = AddDeviceAt(2, LEAPI_PROP_READ | LEAPI_PROP_WRITE | LEAPI_PROP_NOTIFY);
-    const auto dev = Create(test);
-    dev->GATTSessionEstablish();
-    const std::uint64_t session = dev->SessionHandle();
-    const auto info = dev->FindService()->FindCharacteristic();
-    Settle();
-    // Each row: what the record's event code, session, value handle and flag
-    // add to the right ones, whether the value is collected, whether the
-    // host is told.
-    const int rows[][6] = {
-        {0, 0, 0, 0, 1, 1}, {0, 1, 0, 0, 0, 0}, {0, 0, 1, 0, 0, 1},
-        {0, 0, 0, 1, 1, 0}, {1, 0, 0, 0, 0, 0},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(&row - rows);
-        const LeValueEventHeader header{session + row[1], static_cast<std::uint8_t>(row[3]),
-                                        static_cast<std::uint16_t>(test.valueHandle + row[2]), 3};
-        std::uint8_t record[sizeof header + 3] = {};
-        std::memcpy(record, &header, sizeof header);
-        std::memcpy(record + sizeof header, "abc", 3);
-        ASSERT_EQ(LeSimRaiseRawValueEvent(session, test.valueHandle,
-                                          LEAPI_EVENT_CHARACTERISTIC_VALUE + row[0], record,
-                                          sizeof record),
-                  1u);
-        LeSimFlushEvents();
-        EXPECT_EQ(info->characteristic->TakeNotifications(), row[4] ? "abc" : "");
-        const std::vector<Call> calls = host.Calls();
-        ASSERT_EQ(calls.size(), static_cast<std::size_t>(row[5]));
-        for (const Call& c : calls)
-            EXPECT_TRUE(c.slot == HostEvents::kData && c.object == info.get() &&
-                        c.context == Context() && c.thread != std::this_thread::get_id());
-        host.Clear();
-    }
-    // The host may take the values on a thread of its own while more arrive
-    // (the thread sanitizer's case: that thread never calls the stack).
-    std::atomic<bool> stop{false};
-    std::thread taker([&] {
-        while (!stop) info->characteristic->TakeNotifications();
-    });
-    for (int i = 0; i < 200; ++i) LeSimRaiseValueEvent(session, test.valueHandle, 1, 1, "x", 1);
-    LeSimFlushEvents();
-    stop = true;
-    taker.join();
-    info->characteristic->TakeNotifications();
-    // Values add up; the host may take them inside its callback.
-    LeSimRaiseValueEvent(session, test.valueHandle, 1, 1, "abc", 3);
-    host.take = true;
-    LeSimRaiseValueEvent(session, test.valueHandle, 1, 0, "de", 2);
-    LeSimFlushEvents();
-    ASSERT_EQ(host.Calls().size(), 1u);
-    EXPECT_EQ(host.Calls()[0].bytes, "abcde");
-    // A read empties what was collected and hands the stack the record of
-    // the very holder the host reaches; a failed one leaves `out` as it was.
-    LeSimRaiseValueEvent(session, test.valueHandle, 1, 1, "ab", 2);
-    Settle();
-    Bytes out{1, 2, 3};
-    LeSimScript("LEAPI_CharacteristicReadLong", LEAPI_ERROR_NOT_PERMITTED, 1);
-    EXPECT_EQ(Outcome([&] { info->ReadLong(out, 1000); }), General(LEAPI_ERROR_NOT_PERMITTED));
-    EXPECT_TRUE(out == (Bytes{1, 2, 3}) && info->characteristic->TakeNotifications().empty());
-    EXPECT_EQ(Journal().at(0).args[2],
-              reinterpret_cast<std::uintptr_t>(&info->characteristic->value));
 }
 
 }  // namespace
