@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <map>
 
 #include "fixture.h"
 
@@ -54,7 +55,7 @@ struct Scenario {
     std::function<void()> setup;  // the state the operation starts from
     std::function<std::string()> run;
     std::vector<Rule> rules;
-    std::vector<const char*> only = {};  // the functions failed in turn; empty: all
+    std::string only = "";  // the functions failed in turn; empty: all
 };
 
 std::string Expected(const std::vector<Rule>& rules, const std::string& fn, std::uint32_t earlier,
@@ -70,15 +71,8 @@ std::string Expected(const std::vector<Rule>& rules, const std::string& fn, std:
     return "no rule";
 }
 
-class Faults : public WorldTest {
+class Faults : public WorldTest, public testing::WithParamInterface<const char*> {
   protected:
-    // A fresh world whose provider has no events object.
-    void Fresh() {
-        TearDown();
-        LeSimSetDiscoveryPace(0);
-        phone = AddDevice();
-        provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
-    }
     // The device object the operation worked on: the connected one, or the
     // registry's.
     std::shared_ptr<BleDevice> Device() {
@@ -90,10 +84,10 @@ class Faults : public WorldTest {
     }
     // The outcome of `op`, whether the device is connected afterwards, and
     // how many refreshes of the services ran.
-    std::string Connection(const std::function<void()>& op, const std::string& more = "") {
+    std::string Connection(const std::function<void()>& op) {
         const std::string outcome = Outcome(op);
         return outcome + " | connected=" + std::to_string(Connected()) + " refreshes=" +
-               std::to_string(JournalOf("LEAPI_ServicesDiscoveryStartByUUID").size()) + more;
+               std::to_string(JournalOf("LEAPI_ServicesDiscoveryStartByUUID").size());
     }
 
     // The lock is free, each device's session is the session table's and the
@@ -119,11 +113,15 @@ class Faults : public WorldTest {
         return static_cast<int>(LeSimSessionCount()) - open;
     }
 
-    // The scenario from a fresh world; with a code, the `earlier`-th call
+    // The scenario from a fresh world whose provider has no events object;
+    // with a code, the `earlier`-th call
     // after the earlier ones of `fn` fails.
     std::string Replay(const Scenario& s, const std::string& fn = "", std::uint32_t earlier = 0,
                        std::uint32_t code = 0) {
-        Fresh();
+        TearDown();
+        LeSimSetDiscoveryPace(0);
+        phone = AddDevice();
+        provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
         if (s.setup) s.setup();
         Settle();
         if (code != 0) {
@@ -143,11 +141,8 @@ class Faults : public WorldTest {
         std::size_t injected = 0;
         for (std::size_t i = 0; i < calls.size(); ++i) {
             const std::string fn = calls[i].function;
-            const auto chosen = [&](const char* part) { return Has(fn, part); };
-            if (calls[i].result != 0 ||  // it fails already
-                (!s.only.empty() && std::none_of(s.only.begin(), s.only.end(), chosen))) {
-                continue;
-            }
+            if (calls[i].result != 0 || (!s.only.empty() && !Has(s.only, fn.c_str())))
+                continue;  // it fails already, or is not one of those chosen
             std::uint32_t earlier = 0;
             for (std::size_t j = 0; j < i; ++j) earlier += fn == calls[j].function;
             for (std::uint32_t code : {SpecialCode(fn), kGeneric}) {
@@ -170,8 +165,7 @@ class Faults : public WorldTest {
                 EXPECT_EQ(seen, Expected(s.rules, fn, earlier, code));
             }
         }
-        std::printf("faults: %s: %zu stack calls, %zu faults injected\n",
-                    testing::UnitTest::GetInstance()->current_test_info()->name(), calls.size(),
+        std::printf("faults: %s: %zu stack calls, %zu faults injected\n", GetParam(), calls.size(),
                     injected);
     }
 
@@ -182,113 +176,116 @@ class Faults : public WorldTest {
 const char* const kConnected = "none | connected=1 refreshes=1";
 const char* const kRefreshedTwice = "none | connected=1 refreshes=2";
 
-TEST_F(Faults, Lifecycle) {  // destroy a provider with a connection, create the next
-    Run({[this] { ConnectPhone(); },
-         [this] {
-             provider.reset();
-             device.reset();  // its session was never closed: the stack's business
-             const std::size_t held = callbackHolders.Size();
-             provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
-             return "none | holders=" + std::to_string(held) +
-                    " initialised=" + std::to_string(provider->StackInitialised());
-         },
-         // A stack that stays initialised keeps its session and the device it calls.
-         {{"Uninitialize", 0, "none | holders=1 initialised=1 stray=1"},
-          {"", LEAPI_ALREADY_INITIALIZED, "none | holders=0 initialised=1"},
-          {"", 0, "none | holders=0 initialised=0"}}});
+TEST_P(Faults, EveryCallFailingInTurn) {
+    // A set-up that connects the phone, then does what `then` does.
+    const auto connected = [this](const std::function<void()>& then) -> std::function<void()> {
+        return [this, then] {
+            handle = ConnectPhone();
+            then();
+        };
+    };
+    const auto connect = connected([] {});
+    const auto send = [this] { return Connection([&] { provider->Send(handle, {1, 2, 3}); }); };
+    // A failed refresh or write recovers.
+    const std::vector<Rule> afterServicesChanged = {{"DiscoveryEnd", 0, kConnected},
+                                                    {"", LEAPI_ERROR_NOT_OFFERED, kConnected},
+                                                    {"", 0, kRefreshedTwice}};
+    const std::map<std::string, Scenario> scenarios = {
+        // Destroy a provider with a connection, create the next.
+        {"Lifecycle",
+         {connect,
+          [this] {
+              provider.reset();
+              device.reset();  // its session was never closed: the stack's business
+              const std::size_t held = callbackHolders.Size();
+              provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
+              return "none | holders=" + std::to_string(held) +
+                     " initialised=" + std::to_string(provider->StackInitialised());
+          },
+          // A stack that stays initialised keeps its session and the device it calls.
+          {{"Uninitialize", 0, "none | holders=1 initialised=1 stray=1"},
+           {"", LEAPI_ALREADY_INITIALIZED, "none | holders=0 initialised=1"},
+           {"", 0, "none | holders=0 initialised=0"}}}},
+        // Two passes; a failed start or first record empties a pass.
+        {"Scan",
+         {{},
+          [this] {
+              std::size_t n = 0;
+              const std::string outcome = Outcome([&] { n = provider->Scan(1000).size(); });
+              return outcome + " | entries=" + std::to_string(n) +
+                     " registry=" + std::to_string(Device() != nullptr);
+          },
+          {{"", LEAPI_ERROR_BUSY, "none | entries=2 registry=1"},
+           {"End", 0, "General % | entries=0 registry=0", 0},
+           {"End", 0, "General % | entries=0 registry=1", 1},
+           {"Start", 0, "none | entries=1 registry=0", 0},
+           {"GetNext", 0, "none | entries=1 registry=0", 0},
+           {"", 0, "none | entries=1 registry=1"}}}},
+        // With no scan before: Connect scans first.
+        {"Connect",
+         {{},
+          [this] { return Connection([&] { handle = provider->Connect(EntryOf(phone)); }); },
+          {{"", LEAPI_ERROR_BUSY, kConnected},
+           {"DevicesDiscoveryEnd", 0, "General % | connected=0 refreshes=0"},
+           {"DevicesDiscovery", 0, "ConnectionFailed | connected=0 refreshes=0"},
+           {"Establish", 0, "General % | connected=0 refreshes=0"},
+           // The refresh: End calls are not judged, a refused subscription is
+           // accepted, and any other failure is made good by a second refresh.
+           afterServicesChanged[0],
+           afterServicesChanged[1],
+           afterServicesChanged[2]}}},
+        // A refused close is only logged.
+        {"Disconnect",
+         {connect,
+          [this] {
+              const std::string seen = Connection([&] { provider->Disconnect(handle); });
+              return seen + " holders=" + std::to_string(callbackHolders.Size());
+          },
+          // Unless the stack knows no such session, it may still call the device.
+          {{"", LEAPI_ERROR_INVALID_SESSION_HANDLE,
+            "none | connected=0 refreshes=0 holders=0 stray=1"},
+           {"", 0, "none | connected=0 refreshes=0 holders=1 stray=1"}}}},
+        {"SendAfterServicesChanged",
+         {connected([this] { Raise(device->SessionHandle(), LEAPI_EVENT_SERVICES_CHANGED); }), send,
+          afterServicesChanged}},
+        // What is sent is echoed for the read. "Again" is asked again at
+        // once, anything else recovers.
+        {"Receive",
+         {connected([this] {
+              provider->Send(handle, {7, 7});
+          }),
+          [this] {
+              data.clear();
+              const std::string seen = Connection([&] { provider->Receive(handle, 500, data); });
+              return seen + (data == Bytes{7, 7} ? " read" : " not read");
+          },
+          {{"", LEAPI_ERROR_AGAIN, "none | connected=1 refreshes=0 read"},
+           {"", 0, "none | connected=1 refreshes=1 read"}}}},
+        {"GetRSSI",
+         {connect,
+          [this] { return Connection([&] { provider->GetRSSI(EntryOf(phone)); }); },
+          {{"", 0, "General % | connected=1 refreshes=0"}}}},
+        // Recovery: the refresh fails, the session is reopened.
+        {"SendAfterLostLink",
+         {connected([this] { LeSimDropSession(device->SessionHandle()); }),
+          send,
+          // The repeated write's failure reaches the host; a refused opening
+          // is asked again at once; a failed refresh costs one more try.
+          {{"WriteLong", 0, "General % | connected=1 refreshes=2"},
+           {"Establish", 0, kRefreshedTwice},
+           {"", 0, "none | connected=1 refreshes=3"}},
+          // Each try costs a second: the recovery's own calls, and of its
+          // successful refresh only the first.
+          "LEAPI_GATTSessionEstablishEx LEAPI_CharacteristicWriteLong "
+          "LEAPI_ServicesDiscoveryStartByUUID"}},
+    };
+    Run(scenarios.at(GetParam()));
 }
 
-TEST_F(Faults, Scan) {  // two passes; a failed start or first record empties a pass
-    Run({{},
-         [this] {
-             std::size_t n = 0;
-             const std::string outcome = Outcome([&] { n = provider->Scan(1000).size(); });
-             return outcome + " | entries=" + std::to_string(n) +
-                    " registry=" + std::to_string(Device() != nullptr);
-         },
-         {{"", LEAPI_ERROR_BUSY, "none | entries=2 registry=1"},
-          {"End", 0, "General % | entries=0 registry=0", 0},
-          {"End", 0, "General % | entries=0 registry=1", 1},
-          {"Start", 0, "none | entries=1 registry=0", 0},
-          {"GetNext", 0, "none | entries=1 registry=0", 0},
-          {"", 0, "none | entries=1 registry=1"}}});
-}
-
-TEST_F(Faults, Connect) {  // with no scan before: Connect scans first
-    Run({{},
-         [this] { return Connection([&] { handle = provider->Connect(EntryOf(phone)); }); },
-         {{"", LEAPI_ERROR_BUSY, kConnected},
-          {"DevicesDiscoveryEnd", 0, "General % | connected=0 refreshes=0"},
-          {"DevicesDiscovery", 0, "ConnectionFailed | connected=0 refreshes=0"},
-          {"Establish", 0, "General % | connected=0 refreshes=0"},
-          // The refresh: End calls are not judged, a refused subscription is
-          // accepted, and any other failure is made good by a second refresh.
-          {"DiscoveryEnd", 0, kConnected},
-          {"", LEAPI_ERROR_NOT_OFFERED, kConnected},
-          {"", 0, kRefreshedTwice}}});
-}
-
-TEST_F(Faults, Disconnect) {  // a refused close is only logged
-    Run({[this] { handle = ConnectPhone(); },
-         [this] {
-             const std::string outcome = Outcome([&] { provider->Disconnect(handle); });
-             return outcome + " | connected=" + std::to_string(Connected()) +
-                    " holders=" + std::to_string(callbackHolders.Size());
-         },
-         // Unless the stack knows no such session, it may still call the device.
-         {{"", LEAPI_ERROR_INVALID_SESSION_HANDLE, "none | connected=0 holders=0 stray=1"},
-          {"", 0, "none | connected=0 holders=1 stray=1"}}});
-}
-
-TEST_F(Faults, SendAfterServicesChanged) {  // a failed refresh or write recovers
-    Run({[this] {
-             handle = ConnectPhone();
-             LeSimRaiseDeviceEvent(device->SessionHandle(), LEAPI_EVENT_SERVICES_CHANGED, nullptr,
-                                   0);
-         },
-         [this] { return Connection([&] {
-                      provider->Send(handle, {1, 2, 3});
-                  }); },
-         {{"DiscoveryEnd", 0, kConnected},
-          {"", LEAPI_ERROR_NOT_OFFERED, kConnected},
-          {"", 0, kRefreshedTwice}}});
-}
-
-TEST_F(Faults, Receive) {  // "again" is asked again at once, anything else recovers
-    Run({[this] {
-             handle = ConnectPhone();
-             provider->Send(handle, {7, 7});  // echoed for the read
-         },
-         [this] {
-             return Connection([&] { provider->Receive(handle, 500, data); },
-                               data == Bytes{7, 7} ? " read" : " not read");
-         },
-         {{"", LEAPI_ERROR_AGAIN, "none | connected=1 refreshes=0 read"},
-          {"", 0, "none | connected=1 refreshes=1 read"}}});
-}
-
-TEST_F(Faults, GetRSSI) {
-    Run({[this] { handle = ConnectPhone(); },
-         [this] { return Connection([&] { provider->GetRSSI(EntryOf(phone)); }); },
-         {{"", 0, "General % | connected=1 refreshes=0"}}});
-}
-
-TEST_F(Faults, SendAfterLostLink) {  // recovery: the refresh fails, the session is reopened
-    Run({[this] {
-             handle = ConnectPhone();
-             LeSimDropSession(device->SessionHandle());
-         },
-         [this] { return Connection([&] {
-                      provider->Send(handle, {1, 2, 3});
-                  }); },
-         // The repeated write's failure reaches the host; a refused opening
-         // is asked again at once; a failed refresh costs one more try.
-         {{"WriteLong", 0, "General % | connected=1 refreshes=2"},
-          {"Establish", 0, kRefreshedTwice},
-          {"", 0, "none | connected=1 refreshes=3"}},
-         // Each try costs a second: the recovery's own calls, and of its
-         // successful refresh only the first.
-         {"Establish", "WriteLong", "LEAPI_ServicesDiscoveryStartByUUID"}});
-}
+INSTANTIATE_TEST_SUITE_P(Operations, Faults,
+                         testing::Values("Lifecycle", "Scan", "Connect", "Disconnect",
+                                         "SendAfterServicesChanged", "Receive", "GetRSSI",
+                                         "SendAfterLostLink"),
+                         [](const auto& p) { return std::string(p.param); });
 
 }  // namespace
