@@ -5,14 +5,10 @@
 //   lttng_host host    loads the module and runs a session with a phone whose
 //                      name is not ASCII, through a lost link and its recovery.
 #include <etwshim/evntprov.h>
-#include <leapisim/leapisim.h>
 #include <noxb/noxb.h>
 
 #include <cstdio>
-#include <memory>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "moduleloader.h"
 #include "testworld.h"

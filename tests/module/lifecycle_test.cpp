@@ -1,17 +1,6 @@
 // Provider construction and destruction against the simulated stack: the
 // calls it makes and the records it writes.
-#include <gtest/gtest.h>
-
-#include <leapisim/leapisim.h>
-
-#include <cstdint>
-#include <memory>
-#include <string>
-
-#include "blegattwrapper/noxbleprovider.h"
-#include "testworld.h"
-
-using namespace testworld;
+#include "fixture.h"
 
 // A provider initialises the stack unless that fails ("already initialised"
 // by an earlier provider counts as success), and only an initialised one
@@ -21,7 +10,6 @@ TEST(Lifecycle, OnlyAnInitialisedProviderUninitialisesAndAFailureStaysInside) {
     const std::string made = "I BLE_STRING NoxBleProvider::NoxBleProvider: ";
     const std::string gone = "I BLE_STRING NoxBleProvider::~NoxBleProvider: ";
     const std::string ok = "Initialize succeed or provider already exists";
-    const std::uint32_t kAlready = LEAPI_ALREADY_INITIALIZED, kNot = LEAPI_ERROR_NOT_INITIALIZED;
     const struct {
         std::uint32_t initialize, uninitialize;
         bool initialised;
@@ -29,9 +17,8 @@ TEST(Lifecycle, OnlyAnInitialisedProviderUninitialisesAndAFailureStaysInside) {
     } rows[] = {
         {0, 0, true, gone + "Uninitialization succeed"},
         {LEAPI_ERROR_NOT_PERMITTED, 0, false, gone + "provider already Uninitialized"},
-        {kAlready, kNot, true,
-         "E BLE CheckLeapiReturnCode: CheckLeapiReturnCode error: " + Code(kNot) +
-             " at LEAPI_Uninitialize"},
+        {LEAPI_ALREADY_INITIALIZED, LEAPI_ERROR_NOT_INITIALIZED, true,
+         CheckRecord(LEAPI_ERROR_NOT_INITIALIZED, "LEAPI_Uninitialize")},
     };
     for (const auto& row : rows) {
         LeSimReset();

@@ -2,21 +2,15 @@
 // the manifest that Windows tools decode those events with.
 #include <gtest/gtest.h>
 
-#include <noxb/Trace.h>
-
-#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <regex>
-#include <string>
 #include <thread>
 #include <tuple>
-#include <vector>
 
 #include "logging/eventprovider.h"
-#include "logging/korvelloggerble.h"
 #include "logging/log.h"
 #include "tracecapture.h"
 
