@@ -50,12 +50,10 @@ TEST(Stress, HostThreadsAndTheStacksThreadShareOneProvider) {
     Counting events;
     auto provider = std::make_unique<NoxBleProvider>(&events, &events);
     provider->Scan(0);
-    std::vector<BleDeviceEntry> entries;
     std::vector<std::weak_ptr<BleDevice>> devices;
     std::vector<std::uint32_t> handles;  // the same device objects throughout: no scans
     for (const TestDevice& phone : phones) {
-        entries.push_back(EntryOf(phone));
-        devices.push_back(provider->FindBleDevice(entries.back()));
+        devices.push_back(provider->FindBleDevice(EntryOf(phone)));
         handles.push_back(static_cast<std::uint32_t>(
             reinterpret_cast<std::uintptr_t>(devices.back().lock().get())));
     }
@@ -82,8 +80,8 @@ TEST(Stress, HostThreadsAndTheStacksThreadShareOneProvider) {
                 const Timed call = TimedOutcome([&] {
                     if (op == kSend) provider->Send(handles[d], Bytes(1 + random() % 40, 0x5A));
                     if (op == kReceive) provider->Receive(handles[d], 20, received);
-                    if (op == kGetRSSI) provider->GetRSSI(entries[d]);
-                    if (op == kConnect) provider->Connect(entries[d]);
+                    if (op == kGetRSSI) provider->GetRSSI(EntryOf(phones[d]));
+                    if (op == kConnect) provider->Connect(EntryOf(phones[d]));
                     if (op == kDisconnect) provider->Disconnect(handles[d]);
                 });
                 ++counts[t][op][std::min(std::string("nCSG").find(call.outcome[0]), kForeign)];
