@@ -32,9 +32,10 @@ TEST(Lifecycle, OnlyAnInitialisedProviderUninitialisesAndAFailureStaysInside) {
         provider.reset();
         EXPECT_EQ(JournalNames(), (initialised ? Lines{"LEAPI_Initialize", "LEAPI_Uninitialize"}
                                                : Lines{"LEAPI_Initialize"}));
-        if (Trace::Available())
+        if (Trace::Available()) {
             EXPECT_EQ(trace.Of(), (Lines{made + "start constructing NoxBleProvider",
                                          made + (initialised ? ok : "initialize failed"),
                                          gone + "start destruct NoxBleProvider", last}));
+        }
     }
 }
