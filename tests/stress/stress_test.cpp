@@ -98,14 +98,13 @@ TEST(Stress, HostThreadsAndTheStacksThreadShareOneProvider) {
     unsigned long long values = 0, deviceEvents = 0, drops = 0, failures = 0;
     std::thread stack([&] {
         std::mt19937 random(99);
-        const std::uint8_t bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
         auto nextDrop = Clock::now(), nextFailure = Clock::now();
         while (!stop) {
             for (const TestDevice& phone : phones) {
                 const std::uint64_t session = LeSimSessionOf(phone.id);
                 if (session == LEAPI_NO_SESSION) continue;
-                values += LeSimRaiseValueEvent(session, phone.valueHandle, 3, random() & 1, bytes,
-                                               1 + random() % 8);
+                values += LeSimRaiseValueEvent(session, phone.valueHandle, 3, random() & 1,
+                                               "12345678", 1 + random() % 8);
                 const LeSessionEstablishedEvent again{session,
                                                       static_cast<std::uint16_t>(random())};
                 const LeSessionClosedEvent other{session + 1};
@@ -155,8 +154,8 @@ TEST(Stress, HostThreadsAndTheStacksThreadShareOneProvider) {
         calls += n;
         std::printf("%-10s %8llu %8llu %8llu %8llu %8llu %8llu %7.2fs\n", kOpNames[op], n, sum[0],
                     sum[1], sum[2], sum[3], sum[4], slowest);
-        EXPECT_EQ(sum[kForeign], 0u) << kOpNames[op];
-        EXPECT_GT(sum[0], 0u) << kOpNames[op];
+        // No foreign outcome, and some calls returned.
+        EXPECT_TRUE(sum[kForeign] == 0 && sum[0] > 0) << kOpNames[op];
         // Its wait for the lock, for a transfer a whole recovery (six tries of
         // a 1 s pause and a refresh) and both reads, and a margin for sanitizer
         // builds and emulation.
