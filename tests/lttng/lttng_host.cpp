@@ -33,9 +33,8 @@ int Watch() {
 
 int Host() {
     LeSimReset();
-    testworld::DeviceSpec spec;
-    spec.name = "Café Ünïcode ☕";
-    const testworld::TestDevice phone = testworld::AddDevice(spec);
+    const testworld::TestDevice phone =
+        testworld::AddDevice({1, "Café Ünïcode ☕"});  // address byte, name
     LoadedModule module;
     if (!module.Loaded()) throw std::runtime_error(module.Error());
     std::unique_ptr<noxb::IBTProvider> provider(

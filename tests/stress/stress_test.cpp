@@ -28,8 +28,7 @@ const char* const kFailing[] = {
     "LEAPI_ServicesDiscoveryStartByUUID", "LEAPI_CharacteristicDescriptorWrite",
     "LEAPI_GATTSessionEstablishEx",       "LEAPI_GATTSessionRSSIGet"};
 
-class Counting final : public IBleGattEvents {
-  public:
+struct Counting final : IBleGattEvents {
     void OnDeviceDisconnected(void*, BleDevice*) override { ++lost; }
     void OnCharacteristicData(void*, BleCharacteristicInfo* info) override {
         bytes += info->characteristic->TakeNotifications().size();
@@ -44,9 +43,7 @@ TEST(Stress, HostThreadsAndTheStacksThreadShareOneProvider) {
     LeSimReset();
     LeSimSetDiscoveryPace(0);
     std::vector<TestDevice> phones;
-    DeviceSpec spec;
-    for (spec.lastAddressByte = 1; spec.lastAddressByte <= 3; ++spec.lastAddressByte)
-        phones.push_back(AddDevice(spec));
+    for (std::uint8_t last = 1; last <= 3; ++last) phones.push_back(AddDevice({last}));
     Counting events;
     auto provider = std::make_unique<NoxBleProvider>(&events, &events);
     provider->Scan(0);
