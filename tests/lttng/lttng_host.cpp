@@ -33,16 +33,14 @@ int Watch() {
 
 int Host() {
     LeSimReset();
-    const testworld::TestDevice phone =
-        testworld::AddDevice({1, "Café Ünïcode ☕"});  // address byte, name
+    // The last address byte and the name.
+    const testworld::TestDevice phone = testworld::AddDevice({1, "Café Ünïcode ☕"});
     LoadedModule module;
     if (!module.Loaded()) throw std::runtime_error(module.Error());
     std::unique_ptr<noxb::IBTProvider> provider(
         module.Export<noxb::CreateBleGattInstanceFn>(noxb::kCreateBleGattInstanceName)());
     provider->Scan(0);
     const std::uint32_t handle = provider->Connect(testworld::EntryOf(phone));
-    provider->Send(handle, {'p', 'i', 'n', 'g'});
-    LeSimFlushEvents();
     LeSimDropSession(LeSimSessionOf(phone.id));
     LeSimFlushEvents();
     provider->Send(handle, {'p', 'i', 'n', 'g'});  // the link is gone: recovers, then writes

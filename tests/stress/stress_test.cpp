@@ -50,9 +50,8 @@ TEST(Stress, HostThreadsAndTheStacksThreadShareOneProvider) {
     std::vector<std::weak_ptr<BleDevice>> devices;
     std::vector<std::uint32_t> handles;  // the same device objects throughout: no scans
     for (const TestDevice& phone : phones) {
-        devices.push_back(provider->FindBleDevice(EntryOf(phone)));
-        handles.push_back(static_cast<std::uint32_t>(
-            reinterpret_cast<std::uintptr_t>(devices.back().lock().get())));
+        handles.push_back(provider->Connect(EntryOf(phone)));
+        devices.push_back(provider->FindBleDevice(handles.back()));
     }
     LeSimJournalEnable(0);
 
