@@ -2,13 +2,10 @@
 // it: refusals that change nothing, GATT discovery's matching rules and
 // callbacks a lost link takes back.
 #include <gtest/gtest.h>
-#include <leapisim/leapisim.h>
 
-#include <atomic>
 #include <cstring>
 #include <future>
 #include <utility>
-#include <vector>
 
 #include "testworld.h"
 

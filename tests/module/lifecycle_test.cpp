@@ -1,17 +1,8 @@
 // Provider construction and destruction against the simulated stack: the
 // calls it makes and the records it writes.
-#include <gtest/gtest.h>
+#include <tuple>
 
-#include <leapisim/leapisim.h>
-
-#include <cstdint>
-#include <memory>
-#include <string>
-
-#include "blegattwrapper/noxbleprovider.h"
-#include "testworld.h"
-
-using namespace testworld;
+#include "fixture.h"
 
 // A provider initialises the stack unless that fails ("already initialised"
 // by an earlier provider counts as success), and only an initialised one
@@ -21,34 +12,30 @@ TEST(Lifecycle, OnlyAnInitialisedProviderUninitialisesAndAFailureStaysInside) {
     const std::string made = "I BLE_STRING NoxBleProvider::NoxBleProvider: ";
     const std::string gone = "I BLE_STRING NoxBleProvider::~NoxBleProvider: ";
     const std::string ok = "Initialize succeed or provider already exists";
-    const std::uint32_t kAlready = LEAPI_ALREADY_INITIALIZED, kNot = LEAPI_ERROR_NOT_INITIALIZED;
-    const struct {
-        std::uint32_t initialize, uninitialize;
-        bool initialised;
-        std::string gone;  // the destructor's second record
-    } rows[] = {
+    // The codes of the two calls, whether the provider initialised the stack,
+    // and the destructor's second record.
+    const std::tuple<std::uint32_t, std::uint32_t, bool, std::string> rows[] = {
         {0, 0, true, gone + "Uninitialization succeed"},
         {LEAPI_ERROR_NOT_PERMITTED, 0, false, gone + "provider already Uninitialized"},
-        {kAlready, kNot, true,
-         "E BLE CheckLeapiReturnCode: CheckLeapiReturnCode error: " + Code(kNot) +
-             " at LEAPI_Uninitialize"},
+        {LEAPI_ALREADY_INITIALIZED, LEAPI_ERROR_NOT_INITIALIZED, true,
+         CheckRecord(LEAPI_ERROR_NOT_INITIALIZED, "LEAPI_Uninitialize")},
     };
-    for (const auto& row : rows) {
+    for (const auto& [initialize, uninitialize, initialised, last] : rows) {
         LeSimReset();
         Trace trace;
-        LeSimScript("LEAPI_Initialize", row.initialize, 1);
+        LeSimScript("LEAPI_Initialize", initialize, 1);
         auto provider = std::make_unique<NoxBleProvider>(nullptr, nullptr);
-        EXPECT_EQ(provider->StackInitialised(), row.initialised);
+        EXPECT_EQ(provider->StackInitialised(), initialised);
         LeSimRaiseStackEvent(LEAPI_EVENT_RADIO_STATE, nullptr, 0);  // changes nothing
         LeSimFlushEvents();
-        LeSimScript("LEAPI_Uninitialize", row.uninitialize, 1);
+        LeSimScript("LEAPI_Uninitialize", uninitialize, 1);
         provider.reset();
-        EXPECT_EQ(JournalNames(), (row.initialised ? Lines{"LEAPI_Initialize", "LEAPI_Uninitialize"}
-                                                   : Lines{"LEAPI_Initialize"}));
+        EXPECT_EQ(JournalNames(), (initialised ? Lines{"LEAPI_Initialize", "LEAPI_Uninitialize"}
+                                               : Lines{"LEAPI_Initialize"}));
         if (Trace::Available()) {
             EXPECT_EQ(trace.Of(), (Lines{made + "start constructing NoxBleProvider",
-                                         made + (row.initialised ? ok : "initialize failed"),
-                                         gone + "start destruct NoxBleProvider", row.gone}));
+                                         made + (initialised ? ok : "initialize failed"),
+                                         gone + "start destruct NoxBleProvider", last}));
         }
     }
 }

@@ -4,10 +4,6 @@
 
 #include <noxb/Exceptions.h>
 
-#include <cstdint>
-#include <exception>
-#include <string>
-
 #include "logging/formatlogtext.h"
 #include "textutil/bleaddress.h"
 #include "textutil/utf8.h"

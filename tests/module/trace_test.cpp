@@ -2,21 +2,15 @@
 // the manifest that Windows tools decode those events with.
 #include <gtest/gtest.h>
 
-#include <noxb/Trace.h>
-
-#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <regex>
-#include <string>
 #include <thread>
 #include <tuple>
-#include <vector>
 
 #include "logging/eventprovider.h"
-#include "logging/korvelloggerble.h"
 #include "logging/log.h"
 #include "tracecapture.h"
 
@@ -60,11 +54,9 @@ TEST(Trace, EnablesTheEventsWhoseLevelAndKeywordMatchAndNothingBeforeOrAfterAndR
         return ids;
     };
     EXPECT_EQ(idsForEveryLevel(), Ids{});
-    const struct {
-        std::uint8_t level;
-        std::uint64_t matchAny, matchAll;
-        Ids written;  // 2012 Info, 2011 Warning, 2010 Error, 2009 Critical
-    } rows[] = {
+    // The level, both keyword masks, and what is written: 2012 Info, 2011
+    // Warning, 2010 Error, 2009 Critical.
+    const std::tuple<std::uint8_t, std::uint64_t, std::uint64_t, Ids> rows[] = {
         {0, kKeyword, 0, {2012, 2011, 2010, 2009}},
         {255, kKeyword, kKeyword, {2012, 2011, 2010, 2009}},
         {3, kKeyword, 0, {2011, 2010, 2009}},
@@ -72,9 +64,9 @@ TEST(Trace, EnablesTheEventsWhoseLevelAndKeywordMatchAndNothingBeforeOrAfterAndR
         {4, 0x1, 0, {}},
         {4, kKeyword, kKeyword | 0x1, {}},
     };
-    for (const auto& row : rows) {
-        capture.Enable(row.level, row.matchAny, row.matchAll);
-        EXPECT_EQ(idsForEveryLevel(), row.written) << int{row.level} << " " << row.matchAny;
+    for (const auto& [level, matchAny, matchAll, written] : rows) {
+        capture.Enable(level, matchAny, matchAll);
+        EXPECT_EQ(idsForEveryLevel(), written) << int{level} << " " << matchAny;
     }
     capture.Disable();
     EXPECT_EQ(idsForEveryLevel(), Ids{});

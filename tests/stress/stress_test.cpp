@@ -5,7 +5,6 @@
 // an outcome of the provider's exception family; afterwards the lock is free,
 // each device's session is the stack's and the session table's, and nothing
 // outlives the provider.
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -21,7 +20,7 @@ const char* const kOpNames[kOps] = {"Send", "Receive", "GetRSSI", "Connect", "Di
 const Op kMix[] = {kSend,    kSend,    kSend,    kReceive, kReceive,
                    kGetRSSI, kGetRSSI, kConnect, kConnect, kDisconnect};
 // Returned, ConnectionFailed, ServiceNotFound, General, and anything else.
-constexpr std::size_t kOutcomes = 5, kForeign = 4;
+constexpr std::size_t kOutcomes = 5, kForeign = 4, kThreads = 4;
 // Failed now and then with a code of no meaning to the module: transfers
 // recover, refreshes are repeated, openings and signal strength fail.
 const char* const kFailing[] = {
@@ -29,8 +28,7 @@ const char* const kFailing[] = {
     "LEAPI_ServicesDiscoveryStartByUUID", "LEAPI_CharacteristicDescriptorWrite",
     "LEAPI_GATTSessionEstablishEx",       "LEAPI_GATTSessionRSSIGet"};
 
-class Counting final : public IBleGattEvents {
-  public:
+struct Counting final : IBleGattEvents {
     void OnDeviceDisconnected(void*, BleDevice*) override { ++lost; }
     void OnCharacteristicData(void*, BleCharacteristicInfo* info) override {
         bytes += info->characteristic->TakeNotifications().size();
@@ -39,35 +37,21 @@ class Counting final : public IBleGattEvents {
     std::atomic<unsigned long long> lost{0}, bytes{0}, sessions{0};
 };
 
-// Each host thread's counts, by operation and outcome, and longest calls.
-struct Worker {
-    std::array<std::array<unsigned long long, kOutcomes>, kOps> counts{};
-    std::array<double, kOps> longest{};
-};
-
 TEST(Stress, HostThreadsAndTheStacksThreadShareOneProvider) {
     const char* setting = std::getenv("NOXB_STRESS_SECONDS");
     const int seconds = setting != nullptr && std::atoi(setting) > 0 ? std::atoi(setting) : 20;
     LeSimReset();
     LeSimSetDiscoveryPace(0);
     std::vector<TestDevice> phones;
-    for (std::uint8_t last = 1; last <= 3; ++last) {
-        DeviceSpec spec;
-        spec.lastAddressByte = last;
-        phones.push_back(AddDevice(spec));
-    }
+    for (std::uint8_t last = 1; last <= 3; ++last) phones.push_back(AddDevice({last}));
     Counting events;
     auto provider = std::make_unique<NoxBleProvider>(&events, &events);
     provider->Scan(0);
-    std::vector<BleDeviceEntry> entries;
     std::vector<std::weak_ptr<BleDevice>> devices;
     std::vector<std::uint32_t> handles;  // the same device objects throughout: no scans
     for (const TestDevice& phone : phones) {
-        entries.push_back(EntryOf(phone));
-        const std::shared_ptr<BleDevice> device = provider->FindBleDevice(entries.back());
-        devices.push_back(device);
-        handles.push_back(
-            static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(device.get())));
+        handles.push_back(provider->Connect(EntryOf(phone)));
+        devices.push_back(provider->FindBleDevice(handles.back()));
     }
     LeSimJournalEnable(0);
 
@@ -78,11 +62,12 @@ TEST(Stress, HostThreadsAndTheStacksThreadShareOneProvider) {
         std::fprintf(stderr, "stress: a host call never returned\n");
         std::abort();
     }).detach();
-    std::array<Worker, 4> workers;
+    // Each host thread's counts, by operation and outcome, and longest calls.
+    unsigned long long counts[kThreads][kOps][kOutcomes] = {};
+    double longest[kThreads][kOps] = {};
     std::vector<std::thread> threads;
-    for (std::size_t t = 0; t < workers.size(); ++t) {
+    for (std::size_t t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
-            Worker& w = workers[t];
             std::mt19937 random(static_cast<unsigned>(t + 1));
             Bytes received;
             while (Clock::now() < end) {
@@ -91,12 +76,12 @@ TEST(Stress, HostThreadsAndTheStacksThreadShareOneProvider) {
                 const Timed call = TimedOutcome([&] {
                     if (op == kSend) provider->Send(handles[d], Bytes(1 + random() % 40, 0x5A));
                     if (op == kReceive) provider->Receive(handles[d], 20, received);
-                    if (op == kGetRSSI) provider->GetRSSI(entries[d]);
-                    if (op == kConnect) provider->Connect(entries[d]);
+                    if (op == kGetRSSI) provider->GetRSSI(EntryOf(phones[d]));
+                    if (op == kConnect) provider->Connect(EntryOf(phones[d]));
                     if (op == kDisconnect) provider->Disconnect(handles[d]);
                 });
-                ++w.counts[op][std::min(std::string("nCSG").find(call.outcome[0]), kForeign)];
-                w.longest[op] = std::max(w.longest[op], call.seconds);
+                ++counts[t][op][std::min(std::string("nCSG").find(call.outcome[0]), kForeign)];
+                longest[t][op] = std::max(longest[t][op], call.seconds);
             }
         });
     }
@@ -109,14 +94,13 @@ TEST(Stress, HostThreadsAndTheStacksThreadShareOneProvider) {
     unsigned long long values = 0, deviceEvents = 0, drops = 0, failures = 0;
     std::thread stack([&] {
         std::mt19937 random(99);
-        const std::uint8_t bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
         auto nextDrop = Clock::now(), nextFailure = Clock::now();
         while (!stop) {
             for (const TestDevice& phone : phones) {
                 const std::uint64_t session = LeSimSessionOf(phone.id);
                 if (session == LEAPI_NO_SESSION) continue;
-                values += LeSimRaiseValueEvent(session, phone.valueHandle, 3, random() & 1, bytes,
-                                               1 + random() % 8);
+                values += LeSimRaiseValueEvent(session, phone.valueHandle, 3, random() & 1,
+                                               "12345678", 1 + random() % 8);
                 const LeSessionEstablishedEvent again{session,
                                                       static_cast<std::uint16_t>(random())};
                 const LeSessionClosedEvent other{session + 1};
@@ -139,9 +123,8 @@ TEST(Stress, HostThreadsAndTheStacksThreadShareOneProvider) {
                 nextFailure = now + std::chrono::milliseconds(1500);
             }
             while (!stop && static_cast<long long>(values + deviceEvents + drops -
-                                                   LeSimDeliveredEventCount()) > 500) {
+                                                   LeSimDeliveredEventCount()) > 500)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
@@ -154,25 +137,25 @@ TEST(Stress, HostThreadsAndTheStacksThreadShareOneProvider) {
 
     unsigned long long calls = 0;
     std::printf("stress: %d s, %zu host threads, %zu devices\n%-10s %8s %8s %8s %8s %8s %8s %8s\n",
-                seconds, workers.size(), phones.size(), "operation", "calls", "returned",
-                "connfail", "notfound", "general", "foreign", "longest");
+                seconds, kThreads, phones.size(), "operation", "calls", "returned", "connfail",
+                "notfound", "general", "foreign", "longest");
     for (int op = 0; op < kOps; ++op) {
-        std::array<unsigned long long, kOutcomes> sum{};
-        double longest = 0;
-        for (const Worker& w : workers) {
-            for (std::size_t o = 0; o < kOutcomes; ++o) sum[o] += w.counts[op][o];
-            longest = std::max(longest, w.longest[op]);
+        unsigned long long sum[kOutcomes] = {};
+        double slowest = 0;
+        for (std::size_t t = 0; t < kThreads; ++t) {
+            for (std::size_t o = 0; o < kOutcomes; ++o) sum[o] += counts[t][op][o];
+            slowest = std::max(slowest, longest[t][op]);
         }
         const unsigned long long n = sum[0] + sum[1] + sum[2] + sum[3] + sum[4];
         calls += n;
         std::printf("%-10s %8llu %8llu %8llu %8llu %8llu %8llu %7.2fs\n", kOpNames[op], n, sum[0],
-                    sum[1], sum[2], sum[3], sum[4], longest);
-        EXPECT_EQ(sum[kForeign], 0u) << kOpNames[op];
-        EXPECT_GT(sum[0], 0u) << kOpNames[op];
+                    sum[1], sum[2], sum[3], sum[4], slowest);
+        // No foreign outcome, and some calls returned.
+        EXPECT_TRUE(sum[kForeign] == 0 && sum[0] > 0) << kOpNames[op];
         // Its wait for the lock, for a transfer a whole recovery (six tries of
         // a 1 s pause and a refresh) and both reads, and a margin for sanitizer
         // builds and emulation.
-        EXPECT_LE(longest, (op == kGetRSSI || op == kDisconnect ? 3.0 : 1.0) +
+        EXPECT_LE(slowest, (op == kGetRSSI || op == kDisconnect ? 3.0 : 1.0) +
                                (op == kSend || op == kReceive ? 6.5 : 0.0) + 5.0)
             << kOpNames[op];
     }
@@ -202,9 +185,8 @@ TEST(Stress, HostThreadsAndTheStacksThreadShareOneProvider) {
         open += session != kNoSession;
     }
     EXPECT_GE(callbackHolders.Size(), open);
-    for (std::uint32_t handle : handles) {
+    for (std::uint32_t handle : handles)
         EXPECT_EQ(Outcome([&] { provider->Disconnect(handle); }), "none");
-    }
     EXPECT_TRUE(LeSimSessionCount() == 0 && sessionsByAddress.Size() == 0);
     // Nothing outlives the provider.
     provider.reset();
