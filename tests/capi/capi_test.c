@@ -42,13 +42,8 @@ static void on_session(void* context, uint64_t session) {
 static void on_data(void* context, const char* address, const uint8_t* bytes, size_t length) {
     (void)context;
     snprintf(seen.data_from, sizeof seen.data_from, "%s", address);
-    if (seen.data_length + length <= sizeof seen.data) {
-        memcpy(seen.data + seen.data_length, bytes, length);
-        seen.data_length += length;
-    }
+    if (length <= sizeof seen.data) memcpy(seen.data, bytes, seen.data_length = length);
 }
-
-static const char kPhone[] = "c4:3a:1f:58:20:01";  // Pixel 8: the data service, an echo
 
 int main(int argc, char** argv) {
     noxb_provider* p = NULL;
@@ -64,10 +59,8 @@ int main(int argc, char** argv) {
     LeSimLoadDefaultWorld();
     LeSimSetDiscoveryPace(0);
 
-    CHECK(noxb_provider_open("no/such/module", NULL, &p), NOXB_MODULE_NOT_FOUND,
-          "cannot load the module");
-    TRUE_THAT(p == NULL);
     CHECK(noxb_provider_open(argv[1], NULL, &p), NOXB_MODULE_NOT_FOUND, "not the provider module");
+    TRUE_THAT(p == NULL);
 
     CHECK(noxb_provider_open(NULL, &events, &p), NOXB_OK, NULL);
     seen.provider = p;
@@ -91,17 +84,17 @@ int main(int argc, char** argv) {
     LeSimScript("LEAPI_GATTSessionRSSIGet", 0xEAEA0019u, 1);
     CHECK(noxb_rssi(p, list, 0, &rssi), NOXB_GENERAL_FAILURE, "general exception");
     TRUE_THAT(noxb_last_native_code() == (int32_t)0xEAEA0019u);
-    CHECK(noxb_rssi(p, list, 0, &rssi), NOXB_OK, NULL);
-    TRUE_THAT(rssi == -58 && noxb_last_native_code() == 0);
 
-    // Events, which may not call the library.
+    CHECK(noxb_send(p, handle, (const uint8_t*)"hello", 5), NOXB_OK, NULL);
+    TRUE_THAT(noxb_last_native_code() == 0);
+
+    // Events, which may not call the library, and the echo's notification (Pixel 8 has the
+    // data service); a receive would empty the notification buffer: take them first.
     LeSimFlushEvents();
     TRUE_THAT(seen.from_event[0] == NOXB_INVALID_ARGUMENT &&
-              seen.from_event[1] == NOXB_INVALID_ARGUMENT);
-    CHECK(noxb_send(p, handle, (const uint8_t*)"hello", 5), NOXB_OK, NULL);
-    LeSimFlushEvents();  // a receive empties the notification buffer: take them first
-    TRUE_THAT(strcmp(seen.data_from, kPhone) == 0 && seen.data_length == 5 &&
-              memcmp(seen.data, "hello", 5) == 0);
+              seen.from_event[1] == NOXB_INVALID_ARGUMENT && seen.data_length == 5 &&
+              memcmp(seen.data, "hello", 5) == 0 &&
+              strcmp(seen.data_from, "c4:3a:1f:58:20:01") == 0);
 
     // Too small a buffer loses nothing; an empty read is no value.
     CHECK(noxb_receive(p, handle, 1000, buffer, 2, &length), NOXB_BUFFER_TOO_SMALL, "5 bytes");
@@ -118,7 +111,6 @@ int main(int argc, char** argv) {
     TRUE_THAT(length == NOXB_MAX_VALUE_LENGTH);
 
     // A list outlives its provider; freed and closed handles are refused.
-    CHECK(noxb_disconnect(p, handle), NOXB_OK, NULL);
     CHECK(noxb_device_list_free(older), NOXB_OK, NULL);
     CHECK(noxb_provider_close(p), NOXB_OK, NULL);
     CHECK(noxb_device_list_count(list, &count), NOXB_OK, NULL);
