@@ -14,7 +14,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
 #include <memory>
 #include <type_traits>
 #include <vector>
@@ -86,10 +85,9 @@ class Input {
 // libFuzzer sees as many frees as allocations and leaves its leak check (a
 // second run) to inputs that leak.
 inline void FreshWorld() {
-    LeSimReset();
+    LeSimReset();  // discovery at once
     callbackHolders.ReleaseAll();
     sessionsByAddress.Clear();
-    LeSimSetDiscoveryPace(0);
     LeSimJournalEnable(0);
     LeSimSetPumpedDelivery(1);
     ForgetLastLock();

@@ -25,10 +25,9 @@ sim.LeSimDropSession.argtypes = [ctypes.c_uint64]
 
 @pytest.fixture
 def provider():
-    # A provider on the default world, with discovery at once.
+    # A provider on the default world, with discovery at once (by the reset).
     sim.LeSimReset()
     sim.LeSimLoadDefaultWorld()
-    sim.LeSimSetDiscoveryPace(0)
     sessions, lost = [], []
     with noxble.Provider(on_session=sessions.append, on_disconnect=lost.append) as p:
         p.sessions, p.lost = sessions, lost
