@@ -4,7 +4,7 @@
 #include "fuzzing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzz::Input in(data, size);
+    fuzz::Input in{data, size};
     fuzz::FreshWorld();
     const fuzz::Phone phone = fuzz::AddPhone(1, true);
     fuzz::Events events;
@@ -27,8 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             }
             case 1: {  // a value event: its header, then exactly the bytes it counts
-                const std::uint32_t code =
-                    in.Byte() < 192 ? LEAPI_EVENT_CHARACTERISTIC_VALUE : in.U32();
+                const auto code = in.Byte() < 192 ? LEAPI_EVENT_CHARACTERISTIC_VALUE : in.U32();
                 LeValueEventHeader header{named, in.Byte(),
                                           in.Byte() < 192 ? phone.valueHandle : in.U16(), 0};
                 fuzz::Bytes record = in.Take(255);

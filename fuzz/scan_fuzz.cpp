@@ -5,7 +5,7 @@
 #include "fuzzing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzz::Input in(data, size);
+    fuzz::Input in{data, size};
     fuzz::FreshWorld();
     const std::int64_t durationMs = in.Byte() % 3 * 1000;  // 0: the first pass only
     std::size_t records = 0;
