@@ -17,8 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Events travel on the stack's session; the records name any session.
         const std::uint64_t open = LeSimSessionOf(phone.id);
         const std::uint8_t choice = in.Byte();
-        const std::uint8_t sessionKind = choice >> 4;
-        const std::uint64_t named = sessionKind < 6 ? open : sessionKind < 8 ? open + 1 : in.U64();
+        const std::uint64_t named = choice < 96 ? open : choice < 128 ? open + 1 : in.U64();
         switch (choice % 6) {
             case 0: {  // a device event: its record is a session and a 16-bit value
                 const std::uint32_t code = in.Pick(192, fuzz::kDeviceEvents);

@@ -34,8 +34,7 @@ static struct {
 
 static void on_session(void* context, uint64_t session) {
     noxb_device_list* list = NULL;
-    (void)session;
-    TRUE_THAT(context == &seen);
+    TRUE_THAT(context == &seen && session != 0);
     seen.from_event[0] = noxb_scan(seen.provider, 0, &list);
     seen.from_event[1] = noxb_provider_close(seen.provider);
 }
