@@ -4,7 +4,7 @@
 #include "fuzzing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzz::Input in(data, size);
+    fuzz::Input in{data, size};
     fuzz::FreshWorld();
     const fuzz::Phone phone = fuzz::AddPhone(1, true);
     fuzz::Events events;
@@ -17,8 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Events travel on the stack's session; the records name any session.
         const std::uint64_t open = LeSimSessionOf(phone.id);
         const std::uint8_t choice = in.Byte();
-        const std::uint8_t sessionKind = choice >> 4;
-        const std::uint64_t named = sessionKind < 6 ? open : sessionKind < 8 ? open + 1 : in.U64();
+        const std::uint64_t named = choice < 96 ? open : choice < 128 ? open + 1 : in.U64();
         switch (choice % 6) {
             case 0: {  // a device event: its record is a session and a 16-bit value
                 const std::uint32_t code = in.Pick(192, fuzz::kDeviceEvents);
@@ -27,8 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             }
             case 1: {  // a value event: its header, then exactly the bytes it counts
-                const std::uint32_t code =
-                    in.Byte() < 192 ? LEAPI_EVENT_CHARACTERISTIC_VALUE : in.U32();
+                const auto code = in.Byte() < 192 ? LEAPI_EVENT_CHARACTERISTIC_VALUE : in.U32();
                 LeValueEventHeader header{named, in.Byte(),
                                           in.Byte() < 192 ? phone.valueHandle : in.U16(), 0};
                 fuzz::Bytes record = in.Take(255);

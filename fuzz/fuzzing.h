@@ -14,7 +14,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
 #include <memory>
 #include <type_traits>
 #include <vector>
@@ -51,9 +50,9 @@ constexpr std::uint32_t kDeviceEvents[] = {
 }
 
 // The input, front to back; zeros once it has run out.
-class Input {
-  public:
-    Input(const std::uint8_t* bytes, std::size_t length) : data(bytes), size(length) {}
+struct Input {
+    const std::uint8_t* data;
+    std::size_t size, at = 0;
     bool Empty() const { return at >= size; }
     std::uint8_t Byte() { return at < size ? data[at++] : 0; }
     std::uint16_t U16() { return static_cast<std::uint16_t>(Byte() | Byte() << 8); }
@@ -74,10 +73,6 @@ class Input {
         if (Byte() < below) return table[Byte() % std::size(table)];
         return static_cast<Value>(sizeof(Value) == 8 ? U64() : U32());
     }
-
-  private:
-    const std::uint8_t* data;
-    std::size_t size, at = 0;
 };
 
 // An empty world with instant discovery, pumped delivery and no journal, and
@@ -86,10 +81,9 @@ class Input {
 // libFuzzer sees as many frees as allocations and leaves its leak check (a
 // second run) to inputs that leak.
 inline void FreshWorld() {
-    LeSimReset();
+    LeSimReset();  // discovery at once
     callbackHolders.ReleaseAll();
     sessionsByAddress.Clear();
-    LeSimSetDiscoveryPace(0);
     LeSimJournalEnable(0);
     LeSimSetPumpedDelivery(1);
     ForgetLastLock();

@@ -134,7 +134,7 @@ struct OtherThread {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static OtherThread* const other = new OtherThread;  // never joined
-    fuzz::Input in(data, size);
+    fuzz::Input in{data, size};
     fuzz::FreshWorld();
     fuzz::Events events;
     IBleGattEvents* const sink = (in.Byte() & 1) != 0 ? &events : nullptr;

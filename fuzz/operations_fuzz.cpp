@@ -1,42 +1,32 @@
 // Random sequences of host operations on one provider (scans, connections,
 // transfers, signal strength, disconnections) while the stack answers any of
 // its calls with random codes, raises events and loses links in between.
-#include <sstream>
-#include <string>
-
 #include "fuzzing.h"
 
 namespace {
 
-// Every LEAPI_ function the provider calls but Initialize.
-const char kFunctions[] =
-    "Uninitialize DevicesDiscoveryStart DevicesDiscoveryGetNext DevicesDiscoveryEnd "
-    "GATTSessionEstablishEx GATTSessionClose GATTSessionRSSIGet ServicesDiscoveryStartByUUID "
-    "ServicesDiscoveryGetNext ServicesDiscoveryEnd CharacteristicsDiscoveryStartByUUID "
-    "CharacteristicsDiscoveryGetNext CharacteristicsDiscoveryEnd "
-    "CharacteristicNotificationSubscribe CharacteristicIndicationSubscribe "
-    "CharacteristicDescriptorsDiscoveryStart CharacteristicDescriptorsDiscoveryGetNext "
-    "CharacteristicDescriptorsDiscoveryEnd CharacteristicDescriptorWrite CharacteristicReadLong "
-    "CharacteristicWriteLong";
-
-std::vector<std::string> Functions() {
-    std::vector<std::string> names;
-    std::istringstream words(kFunctions);
-    for (std::string word; words >> word;) names.push_back("LEAPI_" + word);
-    return names;
-}
-const std::uint32_t kCodes[] = {0xEAEA0005,
-                                LEAPI_ALREADY_INITIALIZED,
-                                LEAPI_ERROR_BUSY,
-                                LEAPI_ERROR_SESSION_EXISTS,
-                                LEAPI_ERROR_INVALID_SESSION_HANDLE,
-                                LEAPI_ERROR_NOT_OFFERED,
-                                LEAPI_ERROR_AGAIN};
+// Every LEAPI_ function the provider calls but Initialize, and the codes they answer.
+// clang-format off
+const char* const kFunctions[] = {
+    "LEAPI_Uninitialize", "LEAPI_DevicesDiscoveryStart", "LEAPI_DevicesDiscoveryGetNext",
+    "LEAPI_DevicesDiscoveryEnd", "LEAPI_GATTSessionEstablishEx", "LEAPI_GATTSessionClose",
+    "LEAPI_GATTSessionRSSIGet", "LEAPI_ServicesDiscoveryStartByUUID",
+    "LEAPI_ServicesDiscoveryGetNext", "LEAPI_ServicesDiscoveryEnd",
+    "LEAPI_CharacteristicsDiscoveryStartByUUID", "LEAPI_CharacteristicsDiscoveryGetNext",
+    "LEAPI_CharacteristicsDiscoveryEnd", "LEAPI_CharacteristicNotificationSubscribe",
+    "LEAPI_CharacteristicIndicationSubscribe", "LEAPI_CharacteristicDescriptorsDiscoveryStart",
+    "LEAPI_CharacteristicDescriptorsDiscoveryGetNext",
+    "LEAPI_CharacteristicDescriptorsDiscoveryEnd", "LEAPI_CharacteristicDescriptorWrite",
+    "LEAPI_CharacteristicReadLong", "LEAPI_CharacteristicWriteLong"};
+const std::uint32_t kCodes[] = {
+    0xEAEA0005, LEAPI_ALREADY_INITIALIZED, LEAPI_ERROR_BUSY, LEAPI_ERROR_SESSION_EXISTS,
+    LEAPI_ERROR_INVALID_SESSION_HANDLE, LEAPI_ERROR_NOT_OFFERED, LEAPI_ERROR_AGAIN};
+// clang-format on
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzz::Input in(data, size);
+    fuzz::Input in{data, size};
     fuzz::FreshWorld();
     // Two phones with the data service, one without it.
     const std::vector<fuzz::Phone> phones = {fuzz::AddPhone(1, true), fuzz::AddPhone(2, true),
@@ -70,16 +60,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 fuzz::Call([&] { provider->GetRSSI(phone.entry); });
                 break;
             case 6: {  // the next calls of a function answer a code
-                static const std::vector<std::string> functions = Functions();
-                const std::string& function = functions[in.Byte() % functions.size()];
+                const std::size_t function = in.Byte() % std::size(kFunctions);
                 std::uint32_t code = in.Pick(224, kCodes);
-                // A close answered "no such session" while the session stays
-                // open would be a stack contradicting itself.
-                if (function == "LEAPI_GATTSessionClose" &&
-                    code == LEAPI_ERROR_INVALID_SESSION_HANDLE) {
-                    code = 0xEAEA0005;
-                }
-                LeSimScript(function.c_str(), code, 1 + in.Byte() % 3);
+                // A close (kFunctions[5]) answered "no such session" while the
+                // session stays open would be a stack contradicting itself.
+                if (function == 5 && code == LEAPI_ERROR_INVALID_SESSION_HANDLE) code = 0xEAEA0005;
+                LeSimScript(kFunctions[function], code, 1 + in.Byte() % 3);
                 break;
             }
             case 7: {  // a device event naming the session it travels on

@@ -11,15 +11,14 @@
 
 namespace {
 
-constexpr std::int64_t kTicksPerMs = 10000;
-std::atomic<std::int64_t> now{17672256000000000};  // 2026-01-01, in ticks since 1970
+std::atomic<std::int64_t> now{17672256000000000};  // 2026-01-01, in 100 ns ticks since 1970
 std::atomic<std::recursive_timed_mutex*> lastLock{nullptr};
 
 }  // namespace
 
 std::int64_t SystemTimeTicks() { return now.load(); }
 
-void Pause(std::chrono::milliseconds duration) { now += duration.count() * kTicksPerMs; }
+void Pause(std::chrono::milliseconds duration) { now += duration.count() * 10000; }
 
 bool TryLockFor(std::recursive_timed_mutex& lock, std::chrono::milliseconds duration) {
     lastLock = &lock;

@@ -26,7 +26,7 @@ static int is(noxb_status got, noxb_status want, const char* text) {
 // What the events saw; read after LeSimFlushEvents.
 static struct {
     noxb_provider* provider;
-    char data_from[18];
+    int from_phone;  // with the events' context, from Pixel 8 (the data service, an echo)
     unsigned char data[64];
     size_t data_length;
     noxb_status from_event[2];  // a scan and a close tried from an event
@@ -34,21 +34,14 @@ static struct {
 
 static void on_session(void* context, uint64_t session) {
     noxb_device_list* list = NULL;
-    (void)session;
-    TRUE_THAT(context == &seen);
+    TRUE_THAT(context == &seen && session != 0);
     seen.from_event[0] = noxb_scan(seen.provider, 0, &list);
     seen.from_event[1] = noxb_provider_close(seen.provider);
 }
 static void on_data(void* context, const char* address, const uint8_t* bytes, size_t length) {
-    (void)context;
-    snprintf(seen.data_from, sizeof seen.data_from, "%s", address);
-    if (seen.data_length + length <= sizeof seen.data) {
-        memcpy(seen.data + seen.data_length, bytes, length);
-        seen.data_length += length;
-    }
+    seen.from_phone = context == &seen && strcmp(address, "c4:3a:1f:58:20:01") == 0;
+    if (length <= sizeof seen.data) memcpy(seen.data, bytes, seen.data_length = length);
 }
-
-static const char kPhone[] = "c4:3a:1f:58:20:01";  // Pixel 8: the data service, an echo
 
 int main(int argc, char** argv) {
     noxb_provider* p = NULL;
@@ -60,14 +53,11 @@ int main(int argc, char** argv) {
     int16_t rssi = 0;
     uint8_t buffer[NOXB_MAX_VALUE_LENGTH];
     if (argc < 2) return 2;
-    LeSimReset();  // the default world, with discovery at once
+    LeSimReset();  // discovery at once, in the default world
     LeSimLoadDefaultWorld();
-    LeSimSetDiscoveryPace(0);
 
-    CHECK(noxb_provider_open("no/such/module", NULL, &p), NOXB_MODULE_NOT_FOUND,
-          "cannot load the module");
-    TRUE_THAT(p == NULL);
     CHECK(noxb_provider_open(argv[1], NULL, &p), NOXB_MODULE_NOT_FOUND, "not the provider module");
+    TRUE_THAT(p == NULL);
 
     CHECK(noxb_provider_open(NULL, &events, &p), NOXB_OK, NULL);
     seen.provider = p;
@@ -91,17 +81,16 @@ int main(int argc, char** argv) {
     LeSimScript("LEAPI_GATTSessionRSSIGet", 0xEAEA0019u, 1);
     CHECK(noxb_rssi(p, list, 0, &rssi), NOXB_GENERAL_FAILURE, "general exception");
     TRUE_THAT(noxb_last_native_code() == (int32_t)0xEAEA0019u);
-    CHECK(noxb_rssi(p, list, 0, &rssi), NOXB_OK, NULL);
-    TRUE_THAT(rssi == -58 && noxb_last_native_code() == 0);
 
-    // Events, which may not call the library.
+    CHECK(noxb_send(p, handle, (const uint8_t*)"hello", 5), NOXB_OK, NULL);
+    TRUE_THAT(noxb_last_native_code() == 0);
+
+    // Events, which may not call the library, and the echo's notification; a receive would
+    // empty the notification buffer: take them first.
     LeSimFlushEvents();
     TRUE_THAT(seen.from_event[0] == NOXB_INVALID_ARGUMENT &&
-              seen.from_event[1] == NOXB_INVALID_ARGUMENT);
-    CHECK(noxb_send(p, handle, (const uint8_t*)"hello", 5), NOXB_OK, NULL);
-    LeSimFlushEvents();  // a receive empties the notification buffer: take them first
-    TRUE_THAT(strcmp(seen.data_from, kPhone) == 0 && seen.data_length == 5 &&
-              memcmp(seen.data, "hello", 5) == 0);
+              seen.from_event[1] == NOXB_INVALID_ARGUMENT && seen.from_phone &&
+              seen.data_length == 5 && memcmp(seen.data, "hello", 5) == 0);
 
     // Too small a buffer loses nothing; an empty read is no value.
     CHECK(noxb_receive(p, handle, 1000, buffer, 2, &length), NOXB_BUFFER_TOO_SMALL, "5 bytes");
@@ -118,13 +107,11 @@ int main(int argc, char** argv) {
     TRUE_THAT(length == NOXB_MAX_VALUE_LENGTH);
 
     // A list outlives its provider; freed and closed handles are refused.
-    CHECK(noxb_disconnect(p, handle), NOXB_OK, NULL);
     CHECK(noxb_device_list_free(older), NOXB_OK, NULL);
     CHECK(noxb_provider_close(p), NOXB_OK, NULL);
     CHECK(noxb_device_list_count(list, &count), NOXB_OK, NULL);
     CHECK(noxb_device_list_free(list), NOXB_OK, NULL);
     CHECK(noxb_device_list_free(list), NOXB_INVALID_ARGUMENT, "not a device list");
-    CHECK(noxb_scan(p, 0, &none), NOXB_INVALID_ARGUMENT, "not an open provider");
     CHECK(noxb_provider_close(p), NOXB_INVALID_ARGUMENT, "not an open provider");
     printf("capi: %s\n", failures == 0 ? "all checks passed" : "FAILED");
     return failures == 0 ? 0 : 1;
