@@ -35,6 +35,9 @@ extern "C" const char* __asan_default_options() {
 // last since ForgetLastLock.
 bool LastLockHeld();
 void ForgetLastLock();
+// virtualclock.cpp: back to the instant every input starts at, so that an
+// input replays alike whatever ran before it.
+void RestartVirtualTime();
 
 namespace fuzz {
 
@@ -87,6 +90,7 @@ inline void FreshWorld() {
     LeSimJournalEnable(0);
     LeSimSetPumpedDelivery(1);
     ForgetLastLock();
+    RestartVirtualTime();
 }
 
 // Below `below`, the session's link is lost; then byte % 4 of the callbacks

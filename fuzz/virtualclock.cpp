@@ -1,7 +1,7 @@
 // The fuzz targets' clock, linked in place of the module's systemclock.cpp:
-// virtual time that starts at the same instant in every run. A pause moves
-// it on at once; a lock wait takes the lock if it is free and otherwise
-// gives up at once, as late as the wait would have. Read time-outs and the
+// virtual time that starts at the same instant in every run and for every
+// input. A pause moves it on at once; a lock wait takes the lock if it is
+// free and otherwise gives up at once, as late as the wait would have. Read time-outs and the
 // discovery retry window elapse in it.
 #include <pthread.h>
 
@@ -11,7 +11,8 @@
 
 namespace {
 
-std::atomic<std::int64_t> now{17672256000000000};  // 2026-01-01, in 100 ns ticks since 1970
+constexpr std::int64_t kStart = 17672256000000000;  // 2026-01-01, in 100 ns ticks since 1970
+std::atomic<std::int64_t> now{kStart};
 std::atomic<std::recursive_timed_mutex*> lastLock{nullptr};
 
 }  // namespace
@@ -35,3 +36,5 @@ bool LastLockHeld() {
 }
 
 void ForgetLastLock() { lastLock = nullptr; }
+
+void RestartVirtualTime() { now = kStart; }
