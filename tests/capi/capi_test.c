@@ -29,12 +29,13 @@ static struct {
     int from_phone;  // with the events' context, from Pixel 8 (the data service, an echo)
     unsigned char data[64];
     size_t data_length;
+    int session_seen;           // with the events' context and a session id
     noxb_status from_event[2];  // a scan and a close tried from an event
 } seen;
 
 static void on_session(void* context, uint64_t session) {
     noxb_device_list* list = NULL;
-    TRUE_THAT(context == &seen && session != 0);
+    seen.session_seen = context == &seen && session != 0;  // checked on the host's thread
     seen.from_event[0] = noxb_scan(seen.provider, 0, &list);
     seen.from_event[1] = noxb_provider_close(seen.provider);
 }
@@ -88,7 +89,7 @@ int main(int argc, char** argv) {
     // Events, which may not call the library, and the echo's notification; a receive would
     // empty the notification buffer: take them first.
     LeSimFlushEvents();
-    TRUE_THAT(seen.from_event[0] == NOXB_INVALID_ARGUMENT &&
+    TRUE_THAT(seen.session_seen && seen.from_event[0] == NOXB_INVALID_ARGUMENT &&
               seen.from_event[1] == NOXB_INVALID_ARGUMENT && seen.from_phone &&
               seen.data_length == 5 && memcmp(seen.data, "hello", 5) == 0);
 
