@@ -97,7 +97,11 @@ inline void FreshWorld() {
 // the stack queued run (0: every one).
 inline void LoseLinkAndDeliver(std::uint8_t byte, std::uint8_t below, std::uint64_t session) {
     if (byte < below) LeSimDropSession(session);
-    byte % 4 == 0 ? LeSimFlushEvents() : static_cast<void>(LeSimPumpEvents(byte % 4));
+    if (byte % 4 == 0) {
+        LeSimFlushEvents();
+    } else {
+        LeSimPumpEvents(byte % 4);
+    }
 }
 
 struct Phone {

@@ -1,8 +1,8 @@
 // The fuzz targets' clock, linked in place of the module's systemclock.cpp:
 // virtual time that starts at the same instant in every run and for every
 // input. A pause moves it on at once; a lock wait takes the lock if it is
-// free and otherwise gives up at once, as late as the wait would have. Read time-outs and the
-// discovery retry window elapse in it.
+// free and otherwise gives up at once, as late as the wait would have. Read
+// time-outs and the discovery retry window elapse in it.
 #include <pthread.h>
 
 #include <atomic>
@@ -11,7 +11,8 @@
 
 namespace {
 
-constexpr std::int64_t kStart = 17672256000000000;  // 2026-01-01, in 100 ns ticks since 1970
+constexpr std::int64_t kTicksPerMs = 10000;
+constexpr std::int64_t kStart = 17672256000000000;  // 2026-01-01, in ticks since 1970
 std::atomic<std::int64_t> now{kStart};
 std::atomic<std::recursive_timed_mutex*> lastLock{nullptr};
 
@@ -19,7 +20,7 @@ std::atomic<std::recursive_timed_mutex*> lastLock{nullptr};
 
 std::int64_t SystemTimeTicks() { return now.load(); }
 
-void Pause(std::chrono::milliseconds duration) { now += duration.count() * 10000; }
+void Pause(std::chrono::milliseconds duration) { now += duration.count() * kTicksPerMs; }
 
 bool TryLockFor(std::recursive_timed_mutex& lock, std::chrono::milliseconds duration) {
     lastLock = &lock;

@@ -2,6 +2,8 @@
 # Copies each junit report ctest writes during a mutation run, tagged with the
 # number of mutants finished (progress lines in the log) when it appeared.
 #   attr_watch.sh <junit path> <mutate log> <out dir>
+# with mutate.py run as  --ctest "... --output-junit <junit path>" >"<mutate log>",
+# then scripts/attr_report.py /tmp/noxb-mutants/results.json <out dir>.
 j=$1 log=$2 out=$3
 mkdir -p "$out"
 last=""; seq=0
