@@ -19,8 +19,7 @@ constexpr std::chrono::milliseconds kEmptyReadPause{100};
 }  // namespace
 
 BleCharacteristic::BleCharacteristic(std::uint16_t handle, std::vector<std::uint8_t> bytes)
-    : notificationBuffer(std::ios::in | std::ios::out) {
-    std::memset(&value, 0, sizeof value);
+    : value(), notificationBuffer(std::ios::in | std::ios::out) {
     value.handle = handle;
     value.length = static_cast<std::uint16_t>(std::min(bytes.size(), kMaxValueLength));
     std::copy_n(bytes.begin(), value.length, value.data);
@@ -45,8 +44,7 @@ void BleCharacteristicInfo::WriteLong(const std::vector<std::uint8_t>& bytes) {
     // holder: the record alone is made, on the stack, as a holder's
     // constructor would make it (zeroed, handle, length, at most 512 bytes).
     // A whole holder would also build a notification stream per write.
-    CharacteristicValue value;
-    std::memset(&value, 0, sizeof value);
+    CharacteristicValue value{};
     value.handle = characteristicRecord.valueHandle;
     value.length = static_cast<std::uint16_t>(std::min(bytes.size(), kMaxValueLength));
     std::copy_n(bytes.begin(), value.length, value.data);
@@ -65,13 +63,12 @@ void BleCharacteristicInfo::ReadLong(std::vector<std::uint8_t>& out, std::int64_
     for (;;) {
         const std::uint32_t code = LEAPI_CharacteristicReadLong(
             device->SessionHandle(), characteristicRecord.valueHandle, &record);
-        if (code == LEAPI_SUCCESS && record.length != 0) break;
-        if (code == LEAPI_SUCCESS) Pause(kEmptyReadPause);
         // "Again" is not an error: ask once more at once.
         if (code != LEAPI_ERROR_AGAIN) {
             CheckLeapiReturnCode(static_cast<int>(code), "LEAPI_CharacteristicReadLong");
         }
         if (record.length != 0) break;
+        if (code == LEAPI_SUCCESS) Pause(kEmptyReadPause);
         const double elapsedSeconds = static_cast<double>(SystemTimeTicks() - start) / 10000000.0;
         const auto elapsedMs = static_cast<std::int64_t>(elapsedSeconds * 1000.0);
         if (elapsedMs >= timeoutMs) break;

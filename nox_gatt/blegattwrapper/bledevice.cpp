@@ -49,7 +49,7 @@ void BleDevice::SetSession(std::uint64_t session) {
 
 void BleDevice::GATTSessionEstablish() {
     std::uint64_t session = kNoSession;
-    std::uint16_t extra = 0;
+    std::uint16_t extra{};  // written with the session
     const std::uint32_t code =
         LEAPI_GATTSessionEstablishEx(&deviceInfo, &BleDevice::OnDeviceEvent, this,
                                      LEAPI_SESSION_OPTION_DEFAULT, &session, &extra);

@@ -2,10 +2,7 @@
 
 #include "logging/log.h"
 
-void CheckLeapiReturnCode(int code, const std::string& at) {
-    if (code == 0) {
-        return;
-    }
+void ThrowLeapiFailure(int code, const std::string& at) {
     NOXB_LOG(LogLevel::Error, kModuleBle, "CheckLeapiReturnCode",
              "CheckLeapiReturnCode error: " + std::to_string(code) + " at " + at);
     throw NoxBleProviderGeneralException(code);

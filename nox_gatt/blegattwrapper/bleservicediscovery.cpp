@@ -34,8 +34,9 @@ void BleDevice::RefreshServices() {
     try {
         NOXB_LOG(LogLevel::Info, kModuleBleString, "BleDevice::RefreshServices",
                  "RefreshServices start");
-        std::uint64_t discovery = 0;
-        std::uint16_t count = 0;
+        // The stack writes every out-parameter of a call that succeeds.
+        std::uint64_t discovery{};
+        std::uint16_t count{};
         CheckLeapiReturnCode(static_cast<int>(LEAPI_ServicesDiscoveryStartByUUID(
                                  SessionHandle(), &DataServiceUuid, &discovery, &count)),
                              "LEAPI_ServicesDiscoveryStartByUUID");
@@ -54,8 +55,6 @@ void BleDevice::RefreshServices() {
             throw noxb::BluetoothProvider::ProviderServiceNotFoundException();
         }
 
-        discovery = 0;
-        count = 0;
         CheckLeapiReturnCode(
             static_cast<int>(LEAPI_CharacteristicsDiscoveryStartByUUID(
                 SessionHandle(), service->serviceRecord.firstHandle,
@@ -124,8 +123,8 @@ void BleService::CharacteristicsDiscovery(std::uint64_t discoveryHandle, std::ui
 
 void BleCharacteristicInfo::SetDescriptor() {
     const std::uint64_t session = device->SessionHandle();
-    std::uint64_t discovery = 0;
-    std::uint16_t count = 0;
+    std::uint64_t discovery{};
+    std::uint16_t count{};
     CheckLeapiReturnCode(static_cast<int>(LEAPI_CharacteristicDescriptorsDiscoveryStart(
                              session, characteristicRecord.valueHandle,
                              characteristicRecord.lastHandle, &discovery, &count)),

@@ -32,7 +32,7 @@ LeStackApi::LeStackApi(IBleGattEvents* sink, void* context)
 std::vector<std::shared_ptr<BleDevice>> LeStackApi::DevicesDiscovery(std::uint8_t flags,
                                                                      std::uint8_t durationSeconds) {
     const std::int64_t t0 = SystemTimeTicks();
-    std::uint64_t handle = 0;
+    std::uint64_t handle{};
     std::uint32_t code = LEAPI_DevicesDiscoveryStart(durationSeconds, flags, &handle);
     // A busy radio is the one answer worth waiting for.
     while (code == LEAPI_ERROR_BUSY && SystemTimeTicks() - t0 < kStartRetryWindowTicks) {

@@ -12,7 +12,7 @@ NoxBleProvider::NoxBleProvider(IBleGattEvents* sink, void* context)
     NOXB_LOG(LogLevel::Info, kModuleBleString, "NoxBleProvider::NoxBleProvider",
              "start constructing NoxBleProvider");
     stackApi = std::make_unique<LeStackApi>(eventSink, eventContext);
-    std::uint64_t slot = 0;  // the stack may write it; nothing reads it
+    std::uint64_t slot{};  // the stack may write it; nothing reads it
     const std::uint32_t code = LEAPI_Initialize(LeStackApi::OnStackEvent, stackApi.get(), &slot);
     // Already initialised in this process (by an earlier provider) counts as success.
     stackInitialised = code == LEAPI_SUCCESS || code == LEAPI_ALREADY_INITIALIZED;
@@ -48,10 +48,9 @@ NoxBleProvider::~NoxBleProvider() {
         NOXB_LOG(LogLevel::Info, kModuleBleString, "NoxBleProvider::~NoxBleProvider",
                  "provider already Uninitialized");
     }
-    // Open sessions are left as they are: the stack is gone or going.
-    connections.clear();
-    devices.clear();
-    stackApi.reset();
+    // Open sessions are left as they are: the stack is gone or going. The
+    // members go in the order they are declared in reverse: the connections,
+    // the registry, then the stack interface the devices were made by.
 }
 
 void NoxBleProvider::Reserved2() {}

@@ -61,14 +61,15 @@ class NoxBleProvider final : public noxb::IBTProvider {
     // owns the lock only when it was taken in time.
     OperationGuard TakeOperationLock(int waits);
 
+    // Declared before the devices it makes, so that it outlives them.
+    std::unique_ptr<LeStackApi> stackApi;
     // Devices of the last scan that may be connected.
     std::vector<std::shared_ptr<BleDevice>> devices;
     // Service handle -> connected device.
     std::map<std::uint32_t, std::shared_ptr<BleDevice>> connections;
-    bool stackInitialised = false;
+    bool stackInitialised{};    // set by the constructor
     IBleGattEvents* eventSink;  // the host's, not owned; may be null
     void* eventContext;         // handed back to the host, never read
-    std::unique_ptr<LeStackApi> stackApi;
     std::recursive_timed_mutex operationLock;
     // Scan rebuilds the registry without the operation lock; this keeps a
     // host that scans while another thread connects from tearing it.

@@ -101,7 +101,7 @@ void RegisterEventProvider() {
     if (registrationHandle != 0) {
         return;
     }
-    REGHANDLE handle = 0;
+    REGHANDLE handle{};
     if (EventRegister(&kProviderId, OnProviderEnableChanged, &providerContext, &handle) == 0) {
         registrationHandle = handle;
     }

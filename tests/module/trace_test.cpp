@@ -70,11 +70,31 @@ TEST(Trace, EnablesTheEventsWhoseLevelAndKeywordMatchAndNothingBeforeOrAfterAndR
     }
     capture.Disable();
     EXPECT_EQ(idsForEveryLevel(), Ids{});
-    // Control codes other than enable (1) and disable (0) change nothing.
+    // The context keeps what was asked for; control codes other than enable
+    // (1) and disable (0) change nothing.
     EventProviderContext context;
-    ApplyEnableRequest(context, 1, 2, kKeyword, 0);
+    const auto state = [&] {
+        return std::make_tuple(context.isEnabled.load(), context.level.load(),
+                               context.matchAnyKeyword.load(), context.matchAllKeyword.load(),
+                               context.enableBitMask.load());
+    };
+    const auto none = std::make_tuple(0u, std::uint8_t{0}, 0ull, 0ull, 0u);
+    EXPECT_EQ(state(), none);
+    ApplyEnableRequest(context, 1, 2, kKeyword, 0x1);
     ApplyEnableRequest(context, 2, 4, 0, 0);
-    EXPECT_TRUE(context.enableBitMask == 0x3u && context.isEnabled == 1u);
+    EXPECT_EQ(state(), std::make_tuple(1u, std::uint8_t{2}, kKeyword, 0x1ull, 0u));
+    ApplyEnableRequest(context, 1, 2, kKeyword, 0);
+    EXPECT_EQ(context.enableBitMask, 0x3u);
+    ApplyEnableRequest(context, 0, 2, kKeyword, 0);
+    EXPECT_EQ(state(), none);
+    // An unregistered provider writes nothing; registered again, it writes
+    // what the session still asks for.
+    capture.Enable(0);
+    UnregisterEventProvider();
+    EXPECT_FALSE(IsEventEnabled(0));
+    EXPECT_EQ(idsForEveryLevel(), Ids{});
+    RegisterEventProvider();
+    EXPECT_EQ(idsForEveryLevel().size(), 4u);
 
     std::thread writer([] {
         for (int n = 0; n < 2000; ++n) Log(LogLevel::Info);
