@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "guarded.h"
 #include "lestackapi.h"
 
 // Every wait for the operation lock is a whole multiple of this.
@@ -63,17 +64,16 @@ class NoxBleProvider final : public noxb::IBTProvider {
 
     // Declared before the devices it makes, so that it outlives them.
     std::unique_ptr<LeStackApi> stackApi;
-    // Devices of the last scan that may be connected.
-    std::vector<std::shared_ptr<BleDevice>> devices;
+    // Devices of the last scan that may be connected. Scan rebuilds it
+    // without the operation lock: a host that scans while another thread
+    // connects must not tear it.
+    Guarded<std::vector<std::shared_ptr<BleDevice>>> devices;
     // Service handle -> connected device.
     std::map<std::uint32_t, std::shared_ptr<BleDevice>> connections;
     bool stackInitialised{};    // set by the constructor
     IBleGattEvents* eventSink;  // the host's, not owned; may be null
     void* eventContext;         // handed back to the host, never read
     std::recursive_timed_mutex operationLock;
-    // Scan rebuilds the registry without the operation lock; this keeps a
-    // host that scans while another thread connects from tearing it.
-    std::mutex registryGuard;
 };
 
 #endif  // NOXB_BLEGATTWRAPPER_NOXBLEPROVIDER_H

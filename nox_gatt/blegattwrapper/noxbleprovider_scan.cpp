@@ -38,10 +38,7 @@ std::vector<BleDeviceEntry> NoxBleProvider::Scan(std::int64_t durationMs) {
                  std::to_string(durationMs));
     std::vector<BleDeviceEntry> result;
     const std::int64_t seconds = durationMs / 1000;
-    {
-        std::lock_guard<std::mutex> hold(registryGuard);
-        devices.clear();
-    }
+    devices.Lock()->clear();
     AddDiscoveredDevices(StackApi()->DevicesDiscovery(kFirstPassFlags, kFirstPassSeconds), true,
                          result);
     // The stack takes whole seconds in one byte.
@@ -60,10 +57,7 @@ void NoxBleProvider::AddDiscoveredDevices(const std::vector<std::shared_ptr<BleD
         std::wstring name = NameOf(device->deviceInfo);
         if (name.empty()) continue;
         std::wstring address = FormatBleAddress(device->deviceInfo.address);
-        if (firstPass && connectable) {
-            std::lock_guard<std::mutex> hold(registryGuard);
-            devices.push_back(device);
-        }
+        if (firstPass && connectable) devices.Lock()->push_back(device);
         result.push_back(
             BleDeviceEntry{std::move(name), std::move(address), firstPass, connectable});
     }
@@ -72,8 +66,8 @@ void NoxBleProvider::AddDiscoveredDevices(const std::vector<std::shared_ptr<BleD
 std::shared_ptr<BleDevice> NoxBleProvider::FindBleDevice(const BleDeviceEntry& device) {
     NOXB_LOG(LogLevel::Info, kModuleBleString, "NoxBleProvider::FindBleDevice",
              ToUtf8(L"find BLE decvice " + device.name + L" in devices list by address"));
-    std::lock_guard<std::mutex> hold(registryGuard);
-    for (const auto& candidate : devices) {
+    const auto registry = devices.Lock();  // held through the loop
+    for (const auto& candidate : *registry) {
         if (!candidate) continue;
         if (IsBleAddressText(candidate->deviceInfo.address, device.address)) return candidate;
     }

@@ -17,54 +17,44 @@ BleAddress AddressOf(const BleDevice& device) {
 }
 
 void SessionTable::Set(const BleAddress& address, std::uint64_t session) {
-    std::lock_guard<std::mutex> hold(guard);
-    entries[address] = session;
+    (*entries.Lock())[address] = session;
 }
 
-void SessionTable::Erase(const BleAddress& address) {
-    std::lock_guard<std::mutex> hold(guard);
-    entries.erase(address);
-}
+void SessionTable::Erase(const BleAddress& address) { entries.Lock()->erase(address); }
 
 std::optional<std::uint64_t> SessionTable::Find(const BleAddress& address) const {
-    std::lock_guard<std::mutex> hold(guard);
-    auto it = entries.find(address);
-    if (it == entries.end()) return std::nullopt;
+    const auto table = entries.Lock();
+    auto it = table->find(address);
+    if (it == table->end()) return std::nullopt;
     return it->second;
 }
 
-std::size_t SessionTable::Size() const {
-    std::lock_guard<std::mutex> hold(guard);
-    return entries.size();
-}
+std::size_t SessionTable::Size() const { return entries.Lock()->size(); }
 
-void SessionTable::Clear() {
-    std::lock_guard<std::mutex> hold(guard);
-    entries.clear();
-}
+void SessionTable::Clear() { entries.Lock()->clear(); }
 
 void CallbackHolders::Hold(const std::shared_ptr<BleDevice>& device) {
     if (!device) return;
-    std::lock_guard<std::mutex> hold(guard);
-    held.emplace(device.get(), device);
+    held.Lock()->emplace(device.get(), device);
 }
 
+// What is let go of is destroyed after the lock, declared after it, is.
 void CallbackHolders::Release(const BleDevice* device) {
-    std::shared_ptr<BleDevice> last;  // destroyed after the lock is let go
-    std::lock_guard<std::mutex> hold(guard);
-    auto it = held.find(device);
-    if (it == held.end()) return;
+    std::shared_ptr<BleDevice> last;
+    const auto devices = held.Lock();
+    auto it = devices->find(device);
+    if (it == devices->end()) return;
     last = std::move(it->second);
-    held.erase(it);
+    devices->erase(it);
 }
 
 void CallbackHolders::ReleaseOwnedBy(const void* owner) {
-    std::vector<std::shared_ptr<BleDevice>> last;  // destroyed after the lock is let go
-    std::lock_guard<std::mutex> hold(guard);
-    for (auto it = held.begin(); it != held.end();) {
+    std::vector<std::shared_ptr<BleDevice>> last;
+    const auto devices = held.Lock();
+    for (auto it = devices->begin(); it != devices->end();) {
         if (it->second->Owner() == owner) {
             last.push_back(std::move(it->second));
-            it = held.erase(it);
+            it = devices->erase(it);
         } else {
             ++it;
         }
@@ -73,13 +63,7 @@ void CallbackHolders::ReleaseOwnedBy(const void* owner) {
 
 void CallbackHolders::ReleaseAll() {
     std::map<const BleDevice*, std::shared_ptr<BleDevice>> last;
-    {
-        std::lock_guard<std::mutex> hold(guard);
-        last.swap(held);
-    }
+    last.swap(*held.Lock());
 }
 
-std::size_t CallbackHolders::Size() const {
-    std::lock_guard<std::mutex> hold(guard);
-    return held.size();
-}
+std::size_t CallbackHolders::Size() const { return held.Lock()->size(); }

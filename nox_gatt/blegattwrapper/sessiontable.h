@@ -7,8 +7,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
+
+#include "guarded.h"
 
 class BleDevice;
 
@@ -28,8 +29,7 @@ class SessionTable {
     void Clear();
 
   private:
-    mutable std::mutex guard;
-    std::map<BleAddress, std::uint64_t> entries;
+    Guarded<std::map<BleAddress, std::uint64_t>> entries;
 };
 
 extern SessionTable sessionsByAddress;
@@ -51,8 +51,7 @@ class CallbackHolders {
     std::size_t Size() const;
 
   private:
-    mutable std::mutex guard;
-    std::map<const BleDevice*, std::shared_ptr<BleDevice>> held;
+    Guarded<std::map<const BleDevice*, std::shared_ptr<BleDevice>>> held;
 };
 
 extern CallbackHolders callbackHolders;

@@ -94,23 +94,17 @@ class Faults : public WorldTest, public testing::WithParamInterface<const char*>
     // stack's, and a connection still carries data. Returns the number of
     // sessions the stack holds beyond the module's.
     int ExpectConsistent() {
-        const Timed next = OnOtherThread([&] { provider->Send(7, {1}); });
-        EXPECT_TRUE(next.outcome == "ServiceNotFound" && next.seconds < 0.9) << next.seconds;
-        int open = 0;
-        if (const std::shared_ptr<BleDevice> dev = Device()) {
-            const std::uint64_t session = dev->SessionHandle();
-            EXPECT_EQ(sessionsByAddress.Find(AddressOf(*dev)).value_or(kNoSession), session);
-            open = session != kNoSession;
-            EXPECT_TRUE(!open ||
-                        (LeSimSessionOf(phone.id) == session && callbackHolders.Size() >= 1));
-        }
+        ExpectLockFree(*provider);
+        std::size_t open = 0;
+        if (const std::shared_ptr<BleDevice> dev = Device())
+            open = ExpectSessionAgrees(*dev, phone.id);
         if (Connected()) {
             EXPECT_EQ(Outcome([&] { provider->Send(handle, {0x42}); }), "none");
             std::uint8_t last = 0;
             EXPECT_TRUE(LeSimLastWrittenValue(phone.id, phone.valueHandle, &last, 1) == 1 &&
                         last == 0x42);
         }
-        return static_cast<int>(LeSimSessionCount()) - open;
+        return static_cast<int>(LeSimSessionCount() - open);
     }
 
     // The scenario from a fresh world whose provider has no events object;

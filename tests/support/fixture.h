@@ -25,6 +25,22 @@ inline std::string CheckRecord(std::uint32_t code, const std::string& at) {
     return "E BLE CheckLeapiReturnCode: CheckLeapiReturnCode error: " + Code(code) + " at " + at;
 }
 
+// The operation lock is free: another thread's operation gets it at once.
+inline void ExpectLockFree(NoxBleProvider& provider) {
+    const Timed next = OnOtherThread([&] { provider.Send(7, {1}); });
+    EXPECT_TRUE(next.outcome == "ServiceNotFound" && next.seconds < 0.9) << next.seconds;
+}
+
+// A device's session is the session table's and, when it has one, the
+// stack's for the device `id`, kept for its callbacks; 1 when it has one.
+inline std::size_t ExpectSessionAgrees(const BleDevice& dev, std::uint32_t id) {
+    const std::uint64_t session = dev.SessionHandle();
+    EXPECT_EQ(sessionsByAddress.Find(AddressOf(dev)).value_or(kNoSession), session);
+    const bool open = session != kNoSession;
+    EXPECT_TRUE(!open || (LeSimSessionOf(id) == session && callbackHolders.Size() >= 1));
+    return open;
+}
+
 class WorldTest : public testing::Test {
   protected:
     void SetUp() override {
