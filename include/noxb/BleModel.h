@@ -53,6 +53,15 @@ class BleCharacteristic {
 
     // Guards value and notificationBuffer against the stack's callback thread.
     std::mutex bufferGuard;
+
+  private:
+    friend class BleCharacteristicInfo;
+    // Runs `access` with bufferGuard held.
+    template <class F>
+    auto WithBuffer(F access) {
+        std::lock_guard<std::mutex> hold(bufferGuard);
+        return access();
+    }
 };
 
 // The data characteristic of a device's data service.
@@ -136,6 +145,13 @@ class BleDevice {
     void Retire(std::shared_ptr<void> replaced);
     // Records `session` as the opened one, with sessionGuard held.
     void OpenedLocked(std::uint64_t session);
+    // Runs `access` with sessionGuard held: the module's one way to the
+    // fields it guards, so that no access can forget the guard.
+    template <class F>
+    auto WithSession(F access) const {
+        std::lock_guard<std::mutex> hold(sessionGuard);
+        return access();
+    }
 
     // Guards sessionHandle, sessionExtra, refreshNeeded, linkLost and
     // openedSession, which the stack's callback thread writes while host

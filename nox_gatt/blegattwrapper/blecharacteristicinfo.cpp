@@ -26,10 +26,11 @@ BleCharacteristic::BleCharacteristic(std::uint16_t handle, std::vector<std::uint
 }
 
 void BleCharacteristic::Clear() {
-    std::lock_guard<std::mutex> hold(bufferGuard);
-    value.length = 0;
-    notificationBuffer.str(std::string());
-    notificationBuffer.clear();
+    WithBuffer([this] {
+        value.length = 0;
+        notificationBuffer.str(std::string());
+        notificationBuffer.clear();
+    });
 }
 
 BleCharacteristicInfo::BleCharacteristicInfo(const LeCharacteristicRecord& record, BleDevice* owner)
@@ -85,13 +86,11 @@ void BleCharacteristicInfo::OnCharacteristicCallback(std::uint32_t event, const 
     std::memcpy(&header, data, sizeof header);
     if (header.session != info->device->SessionHandle()) return;
     BleCharacteristic& holder = *info->characteristic;
-    {
-        std::lock_guard<std::mutex> hold(holder.bufferGuard);
-        if (header.handle == holder.value.handle) {
-            const char* bytes = static_cast<const char*>(data) + sizeof header;
-            holder.notificationBuffer.write(bytes, header.length);
-        }
-    }
+    holder.WithBuffer([&] {
+        if (header.handle != holder.value.handle) return;
+        holder.notificationBuffer.write(static_cast<const char*>(data) + sizeof header,
+                                        header.length);
+    });
     // The host is told outside the guard, so it may read the buffer.
     BleDevice* device = info->device;
     if (header.flag == 0 && device->eventSink != nullptr) {

@@ -28,23 +28,19 @@ std::shared_ptr<BleDevice> BleDevice::Create(const LeDeviceRecord& record,
 }
 
 std::uint64_t BleDevice::SessionHandle() const {
-    std::lock_guard<std::mutex> hold(sessionGuard);
-    return sessionHandle;
+    return WithSession([this] { return sessionHandle; });
 }
 
 std::uint16_t BleDevice::SessionExtra() const {
-    std::lock_guard<std::mutex> hold(sessionGuard);
-    return sessionExtra;
+    return WithSession([this] { return sessionExtra; });
 }
 
 bool BleDevice::RefreshNeeded() const {
-    std::lock_guard<std::mutex> hold(sessionGuard);
-    return refreshNeeded;
+    return WithSession([this] { return refreshNeeded; });
 }
 
 void BleDevice::SetSession(std::uint64_t session) {
-    std::lock_guard<std::mutex> hold(sessionGuard);
-    sessionHandle = session;
+    WithSession([&] { sessionHandle = session; });
 }
 
 void BleDevice::GATTSessionEstablish() {
@@ -55,12 +51,11 @@ void BleDevice::GATTSessionEstablish() {
                                      LEAPI_SESSION_OPTION_DEFAULT, &session, &extra);
     if (code == LEAPI_SUCCESS) {
         sessionsByAddress.Set(AddressOf(*this), session);
-        {
-            std::lock_guard<std::mutex> hold(sessionGuard);
+        WithSession([&] {
             sessionHandle = session;
             sessionExtra = extra;
             OpenedLocked(session);
-        }
+        });
         // The stack may call this device and its objects back until the
         // session is closed, whoever else holds the device.
         callbackHolders.Hold(self.lock());
@@ -71,11 +66,10 @@ void BleDevice::GATTSessionEstablish() {
         // adopt the one an earlier opening recorded for the address.
         if (SessionHandle() != kNoSession) return;
         if (auto known = sessionsByAddress.Find(AddressOf(*this))) {
-            {
-                std::lock_guard<std::mutex> hold(sessionGuard);
+            WithSession([&] {
                 sessionHandle = *known;
                 OpenedLocked(*known);
-            }
+            });
             // Its refresh subscribes this device's objects on that session
             // too: they must live until it is closed, as after an opening.
             callbackHolders.Hold(self.lock());
@@ -96,15 +90,13 @@ void BleDevice::OpenedLocked(std::uint64_t session) {
 }
 
 void BleDevice::GATTSessionClose() {
-    std::uint64_t session;
-    std::uint64_t opened;
-    bool lost;
-    {
-        std::lock_guard<std::mutex> hold(sessionGuard);
+    std::uint64_t session{}, opened{};
+    bool lost{};
+    WithSession([&] {
         session = sessionHandle;
         opened = openedSession;
         lost = linkLost;
-    }
+    });
     const std::uint32_t code = LEAPI_GATTSessionClose(session);
     SetSession(kNoSession);
     sessionsByAddress.Erase(AddressOf(*this));
@@ -116,10 +108,7 @@ void BleDevice::GATTSessionClose() {
     const bool letGo = !lost && session != kNoSession && session == opened &&
                        (code == LEAPI_SUCCESS || code == LEAPI_ERROR_INVALID_SESSION_HANDLE);
     if (letGo) {
-        {
-            std::lock_guard<std::mutex> hold(sessionGuard);
-            openedSession = kNoSession;
-        }
+        WithSession([this] { openedSession = kNoSession; });
         retired.clear();
     }
     if (code == LEAPI_ERROR_INVALID_SESSION_HANDLE) {
@@ -142,22 +131,20 @@ void BleDevice::OnDeviceCallback(std::uint32_t event, const void* data) {
     switch (event) {
         case LEAPI_EVENT_SESSION_DISCONNECTED:
             sessionsByAddress.Erase(AddressOf(*this));
-            {
-                std::lock_guard<std::mutex> hold(sessionGuard);
+            WithSession([this] {
                 sessionHandle = kNoSession;
                 linkLost = true;
-            }
+            });
             if (eventSink != nullptr) eventSink->OnDeviceDisconnected(eventContext, this);
             break;
         case LEAPI_EVENT_SESSION_ESTABLISHED: {
             if (data == nullptr) break;
             LeSessionEstablishedEvent record;
             std::memcpy(&record, data, sizeof record);
-            {
-                std::lock_guard<std::mutex> hold(sessionGuard);
+            WithSession([&] {
                 sessionHandle = record.session;
                 sessionExtra = record.extra;
-            }
+            });
             if (eventSink != nullptr) eventSink->OnSessionEstablished(eventContext, record.session);
             break;
         }
@@ -165,15 +152,14 @@ void BleDevice::OnDeviceCallback(std::uint32_t event, const void* data) {
             if (data == nullptr) break;
             LeSessionClosedEvent record;
             std::memcpy(&record, data, sizeof record);
-            std::lock_guard<std::mutex> hold(sessionGuard);
-            if (record.session == sessionHandle) sessionHandle = kNoSession;
+            WithSession([&] {
+                if (record.session == sessionHandle) sessionHandle = kNoSession;
+            });
             break;
         }
-        case LEAPI_EVENT_SERVICES_CHANGED: {
-            std::lock_guard<std::mutex> hold(sessionGuard);
-            refreshNeeded = true;
+        case LEAPI_EVENT_SERVICES_CHANGED:
+            WithSession([this] { refreshNeeded = true; });
             break;
-        }
         default:
             break;
     }

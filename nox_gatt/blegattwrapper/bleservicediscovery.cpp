@@ -81,10 +81,7 @@ void BleDevice::RefreshServices() {
         }
         characteristic->SetDescriptor();
 
-        {
-            std::lock_guard<std::mutex> hold(sessionGuard);
-            refreshNeeded = false;
-        }
+        WithSession([this] { refreshNeeded = false; });
         NOXB_LOG(LogLevel::Info, kModuleBleString, "BleDevice::RefreshServices",
                  "RefreshServices end");
     } catch (const NoxBleProviderGeneralException&) {
