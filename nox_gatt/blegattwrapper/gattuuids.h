@@ -16,7 +16,6 @@ inline constexpr std::uint16_t kClientConfigurationUuid = 0x2902;
 // Type bytes equal and, for 16-bit UUIDs, the first two value bytes equal;
 // otherwise all sixteen.
 bool operator==(const LeUuid& a, const LeUuid& b);
-inline bool operator!=(const LeUuid& a, const LeUuid& b) { return !(a == b); }
 
 // The first two value bytes read as a 16-bit number, low byte first.
 inline std::uint16_t ShortUuidOf(const LeUuid& uuid) {

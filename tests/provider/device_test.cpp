@@ -153,6 +153,7 @@ TEST_F(Device, WhatTheStacksLateCallbacksNameOutlivesTheHostsReferences) {
         dev->GATTSessionClose();
         dev.reset();
         Settle();
+        EXPECT_EQ(callbackHolders.Size(), ending + 1u);  // this device, and those before it
         const std::uint32_t queued = LeSimRaiseValueEvent(session, test.valueHandle, 3, 0, "v", 1);
         // Both refreshes' subscriptions, both kinds, while the session is open.
         EXPECT_TRUE(queued == 4u || ending == kLost || ending == kReopened) << queued;
