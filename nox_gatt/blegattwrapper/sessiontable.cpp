@@ -3,8 +3,7 @@
 #include <noxb/BleModel.h>
 
 #include <algorithm>
-#include <utility>
-#include <vector>
+#include <iterator>
 
 SessionTable sessionsByAddress;
 CallbackHolders callbackHolders;
@@ -38,31 +37,23 @@ void CallbackHolders::Hold(const std::shared_ptr<BleDevice>& device) {
     held.Lock()->emplace(device.get(), device);
 }
 
-// What is let go of is destroyed after the lock, declared after it, is.
+// What is let go of is destroyed after the lock is, outside it.
 void CallbackHolders::Release(const BleDevice* device) {
-    std::shared_ptr<BleDevice> last;
-    const auto devices = held.Lock();
-    auto it = devices->find(device);
-    if (it == devices->end()) return;
-    last = std::move(it->second);
-    devices->erase(it);
+    const auto last = held.Lock()->extract(device);
 }
 
 void CallbackHolders::ReleaseOwnedBy(const void* owner) {
-    std::vector<std::shared_ptr<BleDevice>> last;
+    Devices last;  // declared before the lock, so destroyed after it
     const auto devices = held.Lock();
     for (auto it = devices->begin(); it != devices->end();) {
-        if (it->second->Owner() == owner) {
-            last.push_back(std::move(it->second));
-            it = devices->erase(it);
-        } else {
-            ++it;
-        }
+        const auto next = std::next(it);
+        if (it->second->Owner() == owner) last.insert(devices->extract(it));
+        it = next;
     }
 }
 
 void CallbackHolders::ReleaseAll() {
-    std::map<const BleDevice*, std::shared_ptr<BleDevice>> last;
+    Devices last;
     last.swap(*held.Lock());
 }
 

@@ -51,7 +51,8 @@ class CallbackHolders {
     std::size_t Size() const;
 
   private:
-    Guarded<std::map<const BleDevice*, std::shared_ptr<BleDevice>>> held;
+    using Devices = std::map<const BleDevice*, std::shared_ptr<BleDevice>>;
+    Guarded<Devices> held;
 };
 
 extern CallbackHolders callbackHolders;

@@ -276,6 +276,8 @@ TEST_F(Device,
     EXPECT_TRUE(dev->RefreshNeeded());
     const std::shared_ptr<BleService> service = dev->FindService();
     EXPECT_FALSE(dev->RefreshNeeded());
+    ExpectRecords({kStart, "I BLE_STRING BleDevice::RefreshServices: RefreshServices end"},
+                  {"BleDevice::RefreshServices"});
     ASSERT_TRUE(dev->services.size() == 1 && service->characteristics.size() == 1);
     BleCharacteristicInfo* first = service->characteristics[0].get();
     EXPECT_TRUE(service->device == dev.get() && first->device == dev.get() &&
