@@ -68,7 +68,6 @@ std::shared_ptr<BleDevice> NoxBleProvider::FindBleDevice(const BleDeviceEntry& d
              ToUtf8(L"find BLE decvice " + device.name + L" in devices list by address"));
     const auto registry = devices.Lock();  // held through the loop
     for (const auto& candidate : *registry) {
-        if (!candidate) continue;
         if (IsBleAddressText(candidate->deviceInfo.address, device.address)) return candidate;
     }
     return nullptr;

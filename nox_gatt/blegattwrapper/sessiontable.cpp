@@ -32,8 +32,8 @@ std::size_t SessionTable::Size() const { return entries.Lock()->size(); }
 
 void SessionTable::Clear() { entries.Lock()->clear(); }
 
+// A device holds itself only from its member functions, so it is never null.
 void CallbackHolders::Hold(const std::shared_ptr<BleDevice>& device) {
-    if (!device) return;
     held.Lock()->emplace(device.get(), device);
 }
 

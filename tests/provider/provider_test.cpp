@@ -273,8 +273,8 @@ TEST_F(Transfer, AReadPollsUntilDataOrTheTimeOutAndReturnsExactlyTheBytesRead) {
     } rows[] = {
         {0, 1, 1, false, 0, 0, 0, 1},                        // nothing, time-out 0: one call
         {2, 3, 3, true, 0, 1000, 0, 0.5},                    // again twice, then data: at once
-        {0, 2, 4, false, 0, 250, 0.25, 3},                   // empty answers: every 100 ms
         {0xFFFFFFFFu, 21, 1u << 30, false, 0, 300, 0.3, 3},  // again all along: no pause
+        {0, 2, 4, false, 0, 250, 0.25, 3},                   // empty answers: every 100 ms
 #if !defined(_WIN32)
         {0, 1, 1, false, LEAPI_ERROR_AGAIN, 2000, 0, 0.5},        // read at once
         {0, 2, 2, false, LEAPI_ERROR_NOT_PERMITTED, 50, 0.9, 3},  // a recovery, read again
