@@ -27,7 +27,8 @@ inline std::string CheckRecord(std::uint32_t code, const std::string& at) {
 
 // The operation lock is free: another thread's operation gets it at once.
 inline void ExpectLockFree(NoxBleProvider& provider) {
-    const Timed next = OnOtherThread([&] { provider.Send(7, {1}); });
+    Timed next;
+    std::thread([&] { next = TimedOutcome([&] { provider.Send(7, {1}); }); }).join();
     EXPECT_TRUE(next.outcome == "ServiceNotFound" && next.seconds < 0.9) << next.seconds;
 }
 
