@@ -67,8 +67,8 @@ std::string Code(std::uint32_t code);
 Lines CallsWithResults();
 
 // Collects the module's trace records while it lives (Linux: through the
-// trace shim; under Wine no trace session exists and Available() is false,
-// so record checks are skipped there).
+// trace shim; under Wine no trace session exists: Available() is false and
+// there are no records, so record checks expect none there).
 class Trace {
   public:
     Trace();
