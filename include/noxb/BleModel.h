@@ -157,9 +157,9 @@ class BleDevice {
     // openedSession, which the stack's callback thread writes while host
     // operations run.
     mutable std::mutex sessionGuard;
-    // A session ended by a lost link (event 0x1020), or replaced before it
-    // was closed, is forgotten without a close, so the stack may call this
-    // device back as long as it lives.
+    // A session replaced by an opening before it was closed (one whose link
+    // was lost, event 0x1020, is forgotten and never closed) may still be
+    // called back by the stack, so this device is kept as long as it lives.
     bool linkLost = false;
     // The session this device opened or adopted: the only one whose close
     // ends the stack's callbacks to it. An event can name another handle.

@@ -131,10 +131,9 @@ void BleDevice::OnDeviceCallback(std::uint32_t event, const void* data) {
     switch (event) {
         case LEAPI_EVENT_SESSION_DISCONNECTED:
             sessionsByAddress.Erase(AddressOf(*this));
-            WithSession([this] {
-                sessionHandle = kNoSession;
-                linkLost = true;
-            });
+            // Forgotten, the handle is never closed; the next opening marks
+            // the session as one the stack may still call back.
+            WithSession([this] { sessionHandle = kNoSession; });
             if (eventSink != nullptr) eventSink->OnDeviceDisconnected(eventContext, this);
             break;
         case LEAPI_EVENT_SESSION_ESTABLISHED: {

@@ -58,7 +58,7 @@ TEST(Trace, EnablesTheEventsWhoseLevelAndKeywordMatchAndNothingBeforeOrAfterAndR
     // Warning, 2010 Error, 2009 Critical.
     const std::tuple<std::uint8_t, std::uint64_t, std::uint64_t, Ids> rows[] = {
         {0, kKeyword, 0, {2012, 2011, 2010, 2009}},
-        {255, kKeyword, kKeyword, {2012, 2011, 2010, 2009}},
+        {4, kKeyword, kKeyword, {2012, 2011, 2010, 2009}},
         {3, kKeyword, 0, {2011, 2010, 2009}},
         {1, ~0ull, 0, {2009}},
         {4, 0x1, 0, {}},

@@ -2,14 +2,18 @@
 
 #include <noxb/Exceptions.h>
 
+#include <algorithm>
+#include <cwchar>
+
+#if !defined(_WIN32)
+#include "tracecapture.h"
+#endif
+
 namespace testworld {
 
 LeUuid Uuid16(std::uint16_t value) {
-    LeUuid uuid{};
-    uuid.type = LEAPI_UUID_TYPE_16;
-    uuid.value[0] = static_cast<std::uint8_t>(value & 0xFF);
-    uuid.value[1] = static_cast<std::uint8_t>(value >> 8);
-    return uuid;
+    return {LEAPI_UUID_TYPE_16,
+            {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8)}};
 }
 
 LeUuid DataServiceUuid() { return Uuid16(0x2711); }
@@ -18,17 +22,6 @@ LeUuid DataCharacteristicUuid() {
     return LeUuid{LEAPI_UUID_TYPE_128,
                   {0x08, 0x59, 0x0F, 0x7E, 0xDB, 0x05, 0x46, 0x7E, 0x87, 0x57, 0x72, 0xF6, 0xFA,
                    0xEB, 0x13, 0xD4}};
-}
-
-std::wstring TestDevice::Address() const {
-    static const wchar_t kDigits[] = L"0123456789abcdef";
-    std::wstring text;
-    for (int i = 0; i < 6; ++i) {
-        if (i != 0) text.push_back(L':');
-        text.push_back(kDigits[record.address[i] >> 4]);
-        text.push_back(kDigits[record.address[i] & 0xF]);
-    }
-    return text;
 }
 
 TestDevice AddDevice(const DeviceSpec& spec) {
@@ -48,35 +41,33 @@ TestDevice AddDevice(const DeviceSpec& spec) {
         uuid = DataCharacteristicUuid();
         device.valueHandle =
             LeSimAddCharacteristic(device.id, &uuid, spec.properties, spec.behaviour);
-        for (const LeUuid& descriptor : spec.descriptors) {
+        for (const LeUuid& descriptor : spec.descriptors)
             device.descriptorHandles.push_back(LeSimAddDescriptor(device.id, &descriptor));
-        }
     }
     return device;
 }
 
 BleDeviceEntry EntryOf(const TestDevice& device) {
-    std::wstring name;
-    for (std::uint16_t unit : device.record.name) {
-        if (unit == 0) break;
-        name.push_back(static_cast<wchar_t>(unit));
-    }
-    return {name, device.Address(), true, true};
+    const LeDeviceRecord& r = device.record;
+    const std::uint8_t* a = r.address;
+    wchar_t address[18];
+    std::swprintf(address, 18, L"%02x:%02x:%02x:%02x:%02x:%02x", a[0], a[1], a[2], a[3], a[4],
+                  a[5]);
+    return {std::wstring(std::begin(r.name), std::find(std::begin(r.name), std::end(r.name), 0)),
+            address, true, true};
 }
 
 std::vector<LeSimCall> Journal() {
     std::vector<LeSimCall> calls(LeSimJournalCount());
-    for (std::size_t i = 0; i < calls.size(); ++i) {
+    for (std::size_t i = 0; i < calls.size(); ++i)
         LeSimJournalGet(static_cast<std::uint32_t>(i), &calls[i]);
-    }
     return calls;
 }
 
 std::vector<LeSimCall> JournalOf(const std::string& function) {
     std::vector<LeSimCall> calls;
-    for (const LeSimCall& call : Journal()) {
+    for (const LeSimCall& call : Journal())
         if (function == call.function) calls.push_back(call);
-    }
     return calls;
 }
 
@@ -90,30 +81,41 @@ std::string Code(std::uint32_t code) { return std::to_string(static_cast<std::in
 
 Lines CallsWithResults() {
     Lines calls;
-    for (const LeSimCall& call : Journal()) {
+    for (const LeSimCall& call : Journal())
         calls.push_back(call.function + (call.result != 0 ? "=" + Code(call.result) : ""));
-    }
     return calls;
 }
 
-std::vector<std::string> Trace::Messages() const {
-    std::vector<std::string> messages;
-    for (const Record& record : Records()) messages.push_back(record.message);
-    return messages;
-}
+#if defined(_WIN32)
+// Under Wine no trace session ever enables the module's provider.
+struct Trace::Impl {};
+Trace::Trace() = default;
+bool Trace::Available() { return false; }
+Lines Trace::Of(const std::vector<std::string>&) const { return {}; }
+void Trace::Clear() {}
+#else
+// Through the trace shim: a consumer for the module's provider, enabled at
+// every level.
+struct Trace::Impl : TraceCapture {};
+Trace::Trace() : impl(std::make_unique<Impl>()) { impl->Enable(0); }
+bool Trace::Available() { return true; }
 
 Lines Trace::Of(const std::vector<std::string>& functions) const {
     Lines lines;
-    for (const Record& r : Records()) {
-        bool wanted = functions.empty();
-        for (const std::string& f : functions) wanted = wanted || f == r.function;
-        if (!wanted) continue;
-        const char level = r.level >= 0 && r.level < 4 ? "IWEC"[r.level] : '?';
-        lines.push_back(std::string(1, level) + " " + r.module + " " + r.function + ": " +
-                        r.message);
+    for (const CapturedEvent& e : impl->Events()) {
+        if (!functions.empty() &&
+            std::find(functions.begin(), functions.end(), e.Function()) == functions.end())
+            continue;
+        const int level = noxb::trace::kEventInfo - e.descriptor.Id;
+        lines.push_back(std::string(1, level >= 0 && level < 4 ? "IWEC"[level] : '?') + " " +
+                        e.Module() + " " + e.Function() + ": " + e.Message());
     }
     return lines;
 }
+
+void Trace::Clear() { impl->Clear(); }
+#endif
+Trace::~Trace() = default;
 
 // The family's concrete classes have no subclasses: the handler that matches
 // names the type.
@@ -138,21 +140,6 @@ Timed TimedOutcome(const std::function<void()>& op) {
     std::string outcome = Outcome(op);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     return {outcome, took.count()};
-}
-
-Timed OnOtherThread(const std::function<void()>& op) {
-    Timed result;
-    std::thread([&] { result = TimedOutcome(op); }).join();
-    return result;
-}
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 void HostEvents::OnDeviceDisconnected(void* ctx, BleDevice* device) {

@@ -50,7 +50,6 @@ struct TestDevice {
     LeDeviceRecord record{};
     std::uint16_t valueHandle = 0;  // of the data characteristic, 0 if none
     std::vector<std::uint16_t> descriptorHandles;
-    std::wstring Address() const;  // the text the module gives the address
 };
 
 // Adds the device (and its GATT database) to the simulated world.
@@ -67,24 +66,14 @@ std::string Code(std::uint32_t code);
 // The calls' names, each with its result when that is not 0 ("LEAPI_X=-353763293").
 Lines CallsWithResults();
 
-// One module trace record: level (0 Info ... 3 Critical), and the five fields.
-struct Record {
-    int level;
-    std::string message, module, function, line, file;
-};
-
 // Collects the module's trace records while it lives (Linux: through the
-// trace shim; under Wine no trace session exists and Available() is false,
-// so record checks are skipped there).
+// trace shim; under Wine no trace session exists: Available() is false and
+// there are no records, so record checks expect none there).
 class Trace {
   public:
     Trace();
     ~Trace();
-    Trace(const Trace&) = delete;
-    Trace& operator=(const Trace&) = delete;
     static bool Available();
-    std::vector<Record> Records() const;
-    std::vector<std::string> Messages() const;
     // Records as "<I|W|E|C> <module> <function>: <message>", oldest first;
     // only those of the named functions when any are named.
     Lines Of(const std::vector<std::string>& functions = {}) const;
@@ -105,11 +94,6 @@ struct Timed {
     double seconds;
 };
 Timed TimedOutcome(const std::function<void()>& op);
-// Runs `op` on a thread of its own: the operation lock is not that thread's.
-Timed OnOtherThread(const std::function<void()>& op);
-// Polls until `done` holds or `limit` has passed; returns whether it holds.
-bool WaitUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
 
 // What reached the host through IBleGattEvents, and on which thread.
 class HostEvents final : public IBleGattEvents {

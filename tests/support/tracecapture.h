@@ -14,8 +14,7 @@
 struct CapturedEvent {
     EVENT_DESCRIPTOR descriptor;
     std::vector<std::string> fields;  // the text before each terminator
-    std::vector<std::uint32_t> sizes;
-    bool terminated = true;  // every item's last byte is its NUL
+    bool terminated = true;           // every item's last byte is its NUL
 
     const std::string& Message() const { return fields.at(noxb::trace::kMessage); }
     const std::string& Module() const { return fields.at(noxb::trace::kModule); }
@@ -24,14 +23,10 @@ struct CapturedEvent {
     const std::string& File() const { return fields.at(noxb::trace::kFile); }
 };
 
-GUID ModuleProviderId();
-
 class TraceCapture {
   public:
     TraceCapture();
     ~TraceCapture();
-    TraceCapture(const TraceCapture&) = delete;
-    TraceCapture& operator=(const TraceCapture&) = delete;
 
     void Enable(std::uint8_t level, std::uint64_t matchAny = noxb::trace::kKeyword,
                 std::uint64_t matchAll = 0);
