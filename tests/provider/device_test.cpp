@@ -64,6 +64,8 @@ TEST_F(Device, EventsChangeTheSessionAndReachTheHostOnTheStacksThread) {
     const LeSessionEstablishedEvent established{session + 100, 9};
     Raise(session, LEAPI_EVENT_SESSION_ESTABLISHED, &established, sizeof established);
     EXPECT_TRUE(dev->SessionHandle() == session + 100 && dev->SessionExtra() == 9u);
+    for (std::uint32_t event : {LEAPI_EVENT_SESSION_ESTABLISHED, LEAPI_EVENT_SESSION_CLOSED})
+        Raise(session, event);  // without their records: nothing changes
     for (std::uint64_t closed : {session, session + 100}) {  // another handle, then its own
         Raise(session, LEAPI_EVENT_SESSION_CLOSED, &closed, sizeof closed);
         EXPECT_EQ(dev->SessionHandle(), closed == session ? session + 100 : kNoSession);
@@ -84,7 +86,7 @@ TEST_F(Device, EventsChangeTheSessionAndReachTheHostOnTheStacksThread) {
     for (const Call& c : calls)
         EXPECT_TRUE(c.context == Context() && c.thread != std::this_thread::get_id());
     Lines records;
-    for (const char* event : {"4144", "4160", "4160", "4656", "16962", "4128"})
+    for (const char* event : {"4144", "4144", "4160", "4160", "4160", "4656", "16962", "4128"})
         records.push_back(kOnEvent + event);
     ExpectRecords(records);
 }
