@@ -29,7 +29,7 @@ TEST(Text, AddressesLogTextAndUtf8AreAsTheirReadersExpect) {
               "event:-353763294 at LEAPI_Uninitialize");
     EXPECT_EQ(FormatLogText(longText.c_str()), cut);
     EXPECT_EQ(FormatLogText("%s%s", longText.c_str(), "tail"), cut);
-    EXPECT_EQ(FormatLogText(std::string(1023, 'z') + "%d", 5), std::string(1023, 'z'));
+    EXPECT_EQ(FormatLogText(std::string(1020, 'z') + "%d", 56789), std::string(1020, 'z') + "567");
     EXPECT_EQ(ToUtf8(std::wstring(L"P\0\u00e9", 3)), std::string("P\0\xC3\xA9", 4));
     // By length: the lead byte is 0xxxxxxx, 110xxxxx, 1110xxxx or 11110xxx.
     const unsigned leadMask[] = {0, 0x80, 0xE0, 0xF0, 0xF8}, lead[] = {0, 0, 0xC0, 0xE0, 0xF0};
