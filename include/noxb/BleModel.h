@@ -44,11 +44,12 @@ class BleCharacteristic {
     // The bytes in notificationBuffer, leaving it empty. Safe on any thread,
     // also inside IBleGattEvents::OnCharacteristicData.
     std::string TakeNotifications() {
-        std::lock_guard<std::mutex> hold(bufferGuard);
-        std::string bytes = notificationBuffer.str();
-        notificationBuffer.str(std::string());
-        notificationBuffer.clear();
-        return bytes;
+        return WithBuffer([this] {
+            std::string bytes = notificationBuffer.str();
+            notificationBuffer.str(std::string());
+            notificationBuffer.clear();
+            return bytes;
+        });
     }
 
     // Guards value and notificationBuffer against the stack's callback thread.
@@ -58,7 +59,7 @@ class BleCharacteristic {
     friend class BleCharacteristicInfo;
     // Runs `access` with bufferGuard held.
     template <class F>
-    auto WithBuffer(F access) {
+    auto WithBuffer(F access) -> decltype(access()) {
         std::lock_guard<std::mutex> hold(bufferGuard);
         return access();
     }
